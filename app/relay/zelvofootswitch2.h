@@ -1,0 +1,61 @@
+#pragma once
+
+#include "app/relay/activationsequence.h"
+#include "app/relay/footswitchrelay.h"
+#include "app/relay/serialline.h"
+#include "platform/platformservices.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QTimer>
+
+QT_BEGIN_NAMESPACE
+namespace Ui {
+class ZelvoFootswitch2;
+}
+QT_END_NAMESPACE
+
+// The main window: the footswitch lamp, the Rx/Tx markers and triggers, the
+// two port choices and the always-on-top box. It owns the two serial lines
+// and the poll timer; activation and the poll chain are their own classes.
+class ZelvoFootswitch2 : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit ZelvoFootswitch2(const PlatformServices &platform, QWidget *parent = nullptr);
+    ~ZelvoFootswitch2() override;
+
+    Ui::ZelvoFootswitch2 &form() { return *m_ui; }
+    const PlatformServices &platform() const { return m_platform; }
+    ActivationSequence &activation() { return m_activation; }
+    FootswitchRelay &relay() { return m_relay; }
+
+    // Makes `window` topmost or not, without moving or activating it.
+    void SetAlwaysOnTop(QWidget *window, bool onTop);
+
+    // Port number texts ("1" to "9"), mirrors of "ComPort" and "ComPort2".
+    QString ComPortIn;
+    QString ComPortOut;
+
+    SerialLine MSComm1; // input: the footswitch on CTS, RTS as its supply
+    SerialLine MSComm2; // output: RTS keys the transmitter
+    QTimer Timer1;      // the 100 ms poll
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void chkOnTop_Click();
+    void focusWindowChanged(QWindow *focus);
+
+    PlatformServices m_platform;
+    Ui::ZelvoFootswitch2 *m_ui = nullptr;
+    ActivationSequence m_activation;
+    FootswitchRelay m_relay;
+    bool m_firstShowDone = false;
+    // Set while another window of this program (the About window) had the
+    // focus last: the return to this window runs activation again.
+    bool m_activateOnReturn = false;
+    QPointer<QWidget> m_about;
+};

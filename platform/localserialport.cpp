@@ -1,0 +1,81 @@
+#include "platform/localserialport.h"
+
+#include <QFileInfo>
+
+LocalSerialPort::LocalSerialPort(const QString &devicePath)
+    : m_devicePath(devicePath)
+{
+}
+
+bool LocalSerialPort::open(bool rts)
+{
+    // QSerialPort's lock file is named after the path it is given, and root
+    // is not stopped by TIOCEXCL: open the real device, so that a by-id link
+    // and the device it points to count as one port.
+    const QString device = QFileInfo(m_devicePath).canonicalFilePath();
+    if (device.isEmpty()) {
+        m_failure = Failure::OpenFailed;
+        m_errorString = QStringLiteral("%1: no such device").arg(m_devicePath);
+        return false;
+    }
+    m_port.setPortName(device);
+    m_port.setBaudRate(QSerialPort::Baud9600);
+    m_port.setDataBits(QSerialPort::Data8);
+    m_port.setParity(QSerialPort::NoParity);
+    m_port.setStopBits(QSerialPort::OneStop);
+    m_port.setFlowControl(QSerialPort::NoFlowControl);
+    m_port.setReadBufferSize(1024);
+    if (!m_port.open(QIODevice::ReadWrite))
+        return fail(Failure::OpenFailed);
+    // Linux raises RTS and DTR as it opens a tty; put RTS where it belongs at once.
+    if (!m_port.setRequestToSend(rts)) {
+        fail(Failure::OpenFailed);
+        m_port.close();
+        return false;
+    }
+    return true;
+}
+
+void LocalSerialPort::close()
+{
+    if (m_port.isOpen())
+        m_port.close();
+}
+
+bool LocalSerialPort::setRts(bool on)
+{
+    m_port.clearError();
+    if (!m_port.setRequestToSend(on))
+        return fail(classifyLineError());
+    return true;
+}
+
+bool LocalSerialPort::readCts(bool *holding)
+{
+    m_port.clearError();
+    // pinoutSignals() answers "no signals" when it fails: only the error
+    // tells a released switch from a failed read.
+    const QSerialPort::PinoutSignals signalSet = m_port.pinoutSignals();
+    if (!m_port.isOpen() || m_port.error() != QSerialPort::NoError)
+        return fail(classifyLineError());
+    *holding = signalSet.testFlag(QSerialPort::ClearToSendSignal);
+    return true;
+}
+
+bool LocalSerialPort::fail(Failure failure)
+{
+    m_failure = failure;
+    m_errorString = m_port.errorString();
+    return false;
+}
+
+SerialPortDevice::Failure LocalSerialPort::classifyLineError() const
+{
+    switch (m_port.error()) {
+    case QSerialPort::ResourceError: // EIO, ENXIO: the device is gone
+    case QSerialPort::DeviceNotFoundError:
+        return Failure::DeviceLost;
+    default:
+        return Failure::Other;
+    }
+}

@@ -1,0 +1,16 @@
+#pragma once
+
+class SettingsStore;
+class SerialPortFactory;
+class Messages;
+class WindowStacking;
+
+// The operating system as the windows see it: each a small interface, real
+// in the program and fake in the tests. The windows do not own them.
+struct PlatformServices
+{
+    SettingsStore *settings = nullptr;
+    SerialPortFactory *ports = nullptr;
+    Messages *messages = nullptr;
+    WindowStacking *stacking = nullptr;
+};

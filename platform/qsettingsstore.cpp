@@ -1,0 +1,39 @@
+#include "platform/qsettingsstore.h"
+
+namespace {
+const QString settingsGroup = QStringLiteral("Settings/");
+const QString storeName = QStringLiteral("Zelvo-Footswitch2");
+} // namespace
+
+QSettingsStore::QSettingsStore()
+    : m_settings(QSettings::UserScope, storeName, storeName)
+{
+}
+
+QSettingsStore::QSettingsStore(const QString &iniFile)
+    : m_settings(iniFile, QSettings::IniFormat)
+{
+}
+
+QString QSettingsStore::get(const QString &key) const
+{
+    // Another process (or the user) may have edited the file since.
+    m_settings.sync();
+    return m_settings.value(settingsGroup + key).toString();
+}
+
+void QSettingsStore::save(const QString &key, const QString &text)
+{
+    m_settings.setValue(settingsGroup + key, text);
+    m_settings.sync();
+}
+
+QString QSettingsStore::fileName() const
+{
+    return m_settings.fileName();
+}
+
+QString QSettingsStore::defaultFileName()
+{
+    return QSettings(QSettings::UserScope, storeName, storeName).fileName();
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+// Per-user text values under the application "Zelvo-Footswitch2", section
+// "Settings". A key that is absent reads as the empty text.
+class SettingsStore
+{
+public:
+    virtual ~SettingsStore() = default;
+
+    virtual QString get(const QString &key) const = 0;
+    // Takes effect at once: a crash a moment later must not lose the value.
+    virtual void save(const QString &key, const QString &text) = 0;
+};

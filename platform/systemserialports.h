@@ -1,0 +1,21 @@
+#pragma once
+
+#include "platform/serialportdevice.h"
+
+// Maps port numbers 1 to 9 to devices. Each number can be remapped in the
+// settings file, group "Ports", key "Com1" to "Com9"; without a mapping
+// number n is the platform's n-th serial port (COMn; /dev/ttyS<n-1> on Linux).
+class SystemSerialPorts : public SerialPortFactory
+{
+public:
+    explicit SystemSerialPorts(const QString &settingsFile);
+
+    std::unique_ptr<SerialPortDevice> create(int portNumber) override;
+
+    // The device (or network address) that a port number stands for; empty
+    // for a number outside 1 to 9.
+    QString location(int portNumber) const;
+
+private:
+    QString m_settingsFile;
+};

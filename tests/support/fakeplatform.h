@@ -1,0 +1,26 @@
+#pragma once
+
+#include "platform/platformservices.h"
+#include "support/fakemessages.h"
+#include "support/fakeserialports.h"
+#include "support/fakesettingsstore.h"
+#include "support/fakewindowstacking.h"
+
+// Every platform interface as a fake, ready to hand to a window.
+struct FakePlatform
+{
+    FakeSettingsStore settings;
+    FakeSerialPorts ports;
+    FakeMessages messages;
+    FakeWindowStacking stacking;
+
+    PlatformServices services()
+    {
+        PlatformServices services;
+        services.settings = &settings;
+        services.ports = &ports;
+        services.messages = &messages;
+        services.stacking = &stacking;
+        return services;
+    }
+};

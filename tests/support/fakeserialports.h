@@ -1,0 +1,105 @@
+#pragma once
+
+#include "platform/serialportdevice.h"
+
+#include <QMap>
+#include <QStringList>
+
+#include <memory>
+
+// Serial ports in memory. Each port number has one line state that the test
+// drives (CTS, presence, failures) and reads (open, RTS, writes).
+struct FakeLineState
+{
+    bool exists = true;
+    bool open = false;
+    bool rts = false;
+    bool cts = false;
+    bool gone = false;       // reads and writes fail as for an unplugged device
+    bool refuseRts = false;  // RTS writes fail for another reason
+    int rtsWrites = 0;
+};
+
+class FakeSerialPorts : public SerialPortFactory
+{
+public:
+    std::shared_ptr<FakeLineState> line(int number)
+    {
+        auto &state = m_lines[number];
+        if (!state)
+            state = std::make_shared<FakeLineState>();
+        return state;
+    }
+
+    std::unique_ptr<SerialPortDevice> create(int number) override
+    {
+        if (number < 1 || number > 9)
+            return nullptr;
+        return std::make_unique<Device>(number, line(number), log);
+    }
+
+    // "open 1 rts=0", "rts 2=1", "cts 1", "close 1", in order.
+    QStringList log;
+
+private:
+    class Device : public SerialPortDevice
+    {
+    public:
+        Device(int number, std::shared_ptr<FakeLineState> state, QStringList &log)
+            : m_number(number), m_state(std::move(state)), m_log(log) {}
+
+        bool open(bool rts) override
+        {
+            m_log.append(QStringLiteral("open %1 rts=%2").arg(m_number).arg(int(rts)));
+            if (!m_state->exists || m_state->open)
+                return fail(Failure::OpenFailed, QStringLiteral("not available"));
+            m_state->open = m_isOpen = true;
+            m_state->rts = rts;
+            return true;
+        }
+        void close() override
+        {
+            if (!m_isOpen)
+                return;
+            m_log.append(QStringLiteral("close %1").arg(m_number));
+            m_state->open = m_isOpen = false;
+        }
+        bool setRts(bool on) override
+        {
+            m_log.append(QStringLiteral("rts %1=%2").arg(m_number).arg(int(on)));
+            if (m_state->gone)
+                return fail(Failure::DeviceLost, QStringLiteral("I/O error"));
+            if (m_state->refuseRts)
+                return fail(Failure::Other, QStringLiteral("refused"));
+            m_state->rts = on;
+            ++m_state->rtsWrites;
+            return true;
+        }
+        bool readCts(bool *holding) override
+        {
+            if (m_state->gone)
+                return fail(Failure::DeviceLost, QStringLiteral("I/O error"));
+            *holding = m_state->cts;
+            return true;
+        }
+        Failure failure() const override { return m_failure; }
+        QString errorString() const override { return m_error; }
+
+    private:
+        bool fail(Failure failure, const QString &error)
+        {
+            m_failure = failure;
+            m_error = error;
+            return false;
+        }
+
+        int m_number;
+        std::shared_ptr<FakeLineState> m_state;
+        QStringList &m_log;
+        bool m_isOpen = false;
+        Failure m_failure = Failure::None;
+        QString m_error;
+    };
+
+    QMap<int, std::shared_ptr<FakeLineState>> m_lines;
+};

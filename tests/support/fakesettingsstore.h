@@ -1,0 +1,28 @@
+#pragma once
+
+#include "platform/settingsstore.h"
+
+#include <QMap>
+#include <QStringList>
+
+// An in-memory store that records every read and write in order.
+class FakeSettingsStore : public SettingsStore
+{
+public:
+    QString get(const QString &key) const override
+    {
+        log.append(QStringLiteral("get ") + key);
+        return values.value(key);
+    }
+
+    void save(const QString &key, const QString &text) override
+    {
+        log.append(QStringLiteral("save %1=%2").arg(key, text));
+        values.insert(key, text);
+    }
+
+    QStringList saves() const { return log.filter(QStringLiteral("save ")); }
+
+    QMap<QString, QString> values;
+    mutable QStringList log;
+};

@@ -1,0 +1,13 @@
+#pragma once
+
+#include "platform/windowstacking.h"
+
+#include <QList>
+
+class FakeWindowStacking : public WindowStacking
+{
+public:
+    void setAlwaysOnTop(QWidget *, bool onTop) override { calls.append(onTop); }
+
+    QList<bool> calls;
+};
