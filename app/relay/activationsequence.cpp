@@ -96,8 +96,8 @@ void ActivationSequence::restoreOnTop()
     const QString stored = m_window.platform().settings->get(RelaySettings::onTop);
     // A change of the box runs its own click behaviour, which applies the
     // stacking and stores the value again.
-    m_window.form().chkOnTop->setCheckState(Qt::CheckState(stored.toInt()));
-    m_window.SetAlwaysOnTop(&m_window, m_window.form().chkOnTop->checkState() == Qt::Checked);
+    m_window.form().chkOnTop->setValue(stored.toInt());
+    m_window.SetAlwaysOnTop(&m_window, m_window.form().chkOnTop->value() == 1);
 }
 
 bool ActivationSequence::openInputPort()

@@ -2,15 +2,19 @@
 
 #include <QCheckBox>
 
-// A check box that code may set to the third (greyed) state, as a stored
-// value of 2 does, while the user's clicks still only ever check or
-// uncheck it.
+// The always-on-top box. Its value is the number that the settings store
+// keeps: 0 unchecked, 1 checked, 2 greyed (Qt numbers these differently).
+// Code may set the greyed value, as a stored "2" does, while the user's
+// clicks still only ever check or uncheck the box.
 class TwoStateCheckBox : public QCheckBox
 {
     Q_OBJECT
 
 public:
     using QCheckBox::QCheckBox;
+
+    int value() const;
+    void setValue(int value);
 
 protected:
     void nextCheckState() override;

@@ -103,6 +103,6 @@ void ZelvoFootswitch2::focusWindowChanged(QWindow *focus)
 void ZelvoFootswitch2::chkOnTop_Click()
 {
     // A value of 2 (greyed, from a stored "2") counts as not on top.
-    SetAlwaysOnTop(this, m_ui->chkOnTop->checkState() == Qt::Checked);
-    m_platform.settings->save(RelaySettings::onTop, QString::number(int(m_ui->chkOnTop->checkState())));
+    SetAlwaysOnTop(this, m_ui->chkOnTop->value() == 1);
+    m_platform.settings->save(RelaySettings::onTop, QString::number(m_ui->chkOnTop->value()));
 }

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the Debian/Ubuntu packages that are missing.
+# Usage: install-deps.sh build|test
+set -euo pipefail
+
+build_packages=(
+    cmake ninja-build g++ pkg-config
+    qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-svg-dev
+    qt6-qpa-plugins libqt6svg6 libxcb1-dev
+)
+test_packages=(
+    xvfb openbox x11-utils xdotool
+    python3 python3-serial ser2net
+    clang libclang-rt-dev
+)
+
+packages=("${build_packages[@]}")
+[ "${1:-build}" = test ] && packages+=("${test_packages[@]}")
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

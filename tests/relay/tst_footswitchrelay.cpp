@@ -1,0 +1,202 @@
+#include "support/mainwindowrig.h"
+
+#include <QTest>
+
+class tst_FootswitchRelay : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    // released <-> pressed by the footswitch
+    void shouldKeyOnPressAndReleaseOnRelease();
+    void shouldWriteRtsOncePerEdgeWhileHeld();
+    // keyed by mouse
+    void shouldKeyByMouseWithoutTouchingLamp();
+    void shouldStayKeyedByMouseAcrossTicks();
+    void shouldEndReleasedAfterFootswitchPressWhileKeyedByMouse();
+    void shouldRunPressAgainWhenSameTriggerIsPressed();
+    void shouldIgnoreClicksOnMarkers();
+    // failed reads and lost devices
+    void shouldChangeNothingWhilePortsAreClosed();
+    void shouldReleaseTransmitterWhenInputDeviceIsLost();
+    void shouldKeepMouseKeyingWhenInputDeviceIsLost();
+    void shouldTellUserOnceWhenOutputDeviceIsLost();
+
+private:
+    std::unique_ptr<MainWindowRig> m_rig;
+};
+
+void tst_FootswitchRelay::init()
+{
+    m_rig = std::make_unique<MainWindowRig>();
+    m_rig->storeWorkingPorts();
+    m_rig->start();
+    m_rig->platform.ports.log.clear();
+    m_rig->output().rtsWrites = 0;
+}
+
+void tst_FootswitchRelay::cleanup()
+{
+    m_rig.reset();
+}
+
+void tst_FootswitchRelay::shouldKeyOnPressAndReleaseOnRelease()
+{
+    Ui::ZelvoFootswitch2 &form = m_rig->form();
+    m_rig->input().cts = true;
+    m_rig->tick();
+    QVERIFY(form.Check1->isChecked());
+    QVERIFY(form.Picture1->isVisible());
+    QVERIFY(form.Command1->isHidden());
+    QVERIFY(form.Command2->isVisible());
+    QVERIFY(m_rig->output().rts);
+
+    m_rig->input().cts = false;
+    m_rig->tick();
+    QVERIFY(!form.Check1->isChecked());
+    QVERIFY(form.Picture1->isHidden());
+    QVERIFY(form.Command1->isVisible());
+    QVERIFY(form.Command2->isHidden());
+    QVERIFY(!m_rig->output().rts);
+    QCOMPARE(m_rig->platform.ports.log, (QStringList{QStringLiteral("rts 2=1"), QStringLiteral("rts 2=0")}));
+}
+
+void tst_FootswitchRelay::shouldWriteRtsOncePerEdgeWhileHeld()
+{
+    m_rig->input().cts = true;
+    for (int i = 0; i < 25; ++i)
+        m_rig->tick();
+    QCOMPARE(m_rig->output().rtsWrites, 1);
+    m_rig->input().cts = false;
+    for (int i = 0; i < 25; ++i)
+        m_rig->tick();
+    QCOMPARE(m_rig->output().rtsWrites, 2);
+}
+
+void tst_FootswitchRelay::shouldKeyByMouseWithoutTouchingLamp()
+{
+    Ui::ZelvoFootswitch2 &form = m_rig->form();
+    QTest::mouseClick(form.cmdTx, Qt::LeftButton);
+    QVERIFY(m_rig->output().rts);
+    QVERIFY(form.Command2->isVisible());
+    QVERIFY(form.Command1->isHidden());
+    QVERIFY(form.Picture1->isHidden());
+    QVERIFY(!form.Check1->isChecked());
+
+    // The "Rx" marker is hidden now, uncovering the plain Rx button.
+    QTest::mouseClick(form.cmdRx, Qt::LeftButton);
+    QVERIFY(!m_rig->output().rts);
+    QVERIFY(form.Command1->isVisible());
+}
+
+void tst_FootswitchRelay::shouldStayKeyedByMouseAcrossTicks()
+{
+    m_rig->form().cmdTx->click();
+    for (int i = 0; i < 10; ++i)
+        m_rig->tick();
+    QVERIFY(m_rig->output().rts);
+    QCOMPARE(m_rig->output().rtsWrites, 1);
+}
+
+void tst_FootswitchRelay::shouldEndReleasedAfterFootswitchPressWhileKeyedByMouse()
+{
+    Ui::ZelvoFootswitch2 &form = m_rig->form();
+    form.cmdTx->click();
+    m_rig->input().cts = true;
+    m_rig->tick();
+    QVERIFY(form.Picture1->isVisible());
+    QVERIFY(m_rig->output().rts);
+    m_rig->input().cts = false;
+    m_rig->tick();
+    QVERIFY(!m_rig->output().rts);
+    QVERIFY(form.Command1->isVisible());
+    QVERIFY(form.Command2->isHidden());
+}
+
+void tst_FootswitchRelay::shouldRunPressAgainWhenSameTriggerIsPressed()
+{
+    m_rig->form().cmdRx->click();
+    m_rig->form().cmdRx->click();
+    QCOMPARE(m_rig->platform.ports.log, (QStringList{QStringLiteral("rts 2=0"), QStringLiteral("rts 2=0")}));
+}
+
+void tst_FootswitchRelay::shouldIgnoreClicksOnMarkers()
+{
+    Ui::ZelvoFootswitch2 &form = m_rig->form();
+    QTest::mouseClick(form.Command1, Qt::LeftButton);
+    QVERIFY(form.Command1->isVisible());
+    form.cmdTx->click();
+    QTest::mouseClick(form.Command2, Qt::LeftButton);
+    QVERIFY(form.Command2->isVisible());
+    QVERIFY(m_rig->output().rts);
+    QCOMPARE(m_rig->output().rtsWrites, 1);
+}
+
+void tst_FootswitchRelay::shouldChangeNothingWhilePortsAreClosed()
+{
+    Ui::ZelvoFootswitch2 &form = m_rig->form();
+    m_rig->closePorts();
+    m_rig->platform.ports.log.clear();
+    m_rig->input().cts = true;
+    for (int i = 0; i < 5; ++i)
+        m_rig->tick();
+    QVERIFY(!form.Check1->isChecked());
+    QVERIFY(form.Picture1->isHidden());
+    QVERIFY(form.Command1->isVisible());
+    QVERIFY(m_rig->platform.ports.log.isEmpty());
+    QVERIFY(m_rig->platform.messages.shown.isEmpty());
+}
+
+void tst_FootswitchRelay::shouldReleaseTransmitterWhenInputDeviceIsLost()
+{
+    Ui::ZelvoFootswitch2 &form = m_rig->form();
+    m_rig->input().cts = true;
+    m_rig->tick();
+    QVERIFY(m_rig->output().rts);
+
+    // Unplugged with the switch held: nothing would ever release it.
+    m_rig->input().gone = true;
+    m_rig->tick();
+    QVERIFY(!m_rig->output().rts);
+    QVERIFY(!form.Check1->isChecked());
+    QVERIFY(form.Command1->isVisible());
+    QVERIFY(!m_rig->window->MSComm1.isOpen());
+    m_rig->tick();
+    QCOMPARE(m_rig->output().rtsWrites, 2);
+}
+
+void tst_FootswitchRelay::shouldKeepMouseKeyingWhenInputDeviceIsLost()
+{
+    m_rig->form().cmdTx->click();
+    m_rig->input().gone = true;
+    m_rig->tick();
+    QVERIFY(m_rig->output().rts);
+    QVERIFY(!m_rig->window->MSComm1.isOpen());
+}
+
+void tst_FootswitchRelay::shouldTellUserOnceWhenOutputDeviceIsLost()
+{
+    Ui::ZelvoFootswitch2 &form = m_rig->form();
+    m_rig->output().gone = true;
+    m_rig->input().cts = true;
+    m_rig->tick();
+    // Not from inside the tick: the chain finishes first.
+    QVERIFY(m_rig->platform.messages.shown.isEmpty());
+    QVERIFY(form.Command2->isVisible());
+    QTRY_COMPARE(m_rig->platform.messages.shown,
+                 QStringList{QStringLiteral("COM 2: not available. Check for correct Com Port Out.")});
+    QVERIFY(!m_rig->window->MSComm2.isOpen());
+
+    // The markers go on following the switch; no second message.
+    m_rig->input().cts = false;
+    m_rig->tick();
+    QVERIFY(form.Command1->isVisible());
+    QTest::qWait(0);
+    QCOMPARE(m_rig->platform.messages.shown.size(), 1);
+}
+
+QTEST_MAIN(tst_FootswitchRelay)
+#include "tst_footswitchrelay.moc"
