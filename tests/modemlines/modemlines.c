@@ -1,0 +1,332 @@
+/*
+ * Modem-control lines for pseudo-terminals, for tests.
+ *
+ * A pseudo-terminal has no RTS, DTR, CTS, DSR, DCD or RI: the kernel answers
+ * TIOCMGET, TIOCMSET, TIOCMBIS and TIOCMBIC on it with ENOTTY. Preloaded
+ * (LD_PRELOAD) into a program, this library answers those four requests on
+ * pseudo-terminal slaves from a small state file per device, so that a test
+ * can watch the program drive RTS and DTR and can drive CTS, DSR, DCD and RI
+ * itself. QSerialPort calls libc's ioctl() directly, which is what lets an
+ * interposed ioctl() see its requests.
+ *
+ * Environment:
+ *   ZELVO_MODEMLINES_DIR  folder for the state and log files; read at every
+ *                         call, so a test may set it after start-up. Unset or
+ *                         empty: the library does nothing at all.
+ *
+ * Files in that folder, for the slave /dev/pts/N (device name "pts-N"):
+ *   pts-N.lines   one line "RTS=0 DTR=0 CTS=0 DSR=0 DCD=0 RI=0"; a missing
+ *                 file or key counts as 0. Replaced by atomic rename only,
+ *                 so a reader never sees half a file.
+ *   pts-N.lock    flock()ed exclusively around every read-modify-write of
+ *                 pts-N.lines; a test that changes CTS takes it too.
+ *   modemlines.log  one line per modem-line request of every device, in the
+ *                 order they happened (O_APPEND, one write() per line):
+ *                 t=<CLOCK_MONOTONIC ns> wall=<CLOCK_REALTIME ns> pid=<pid>
+ *                 dev=<name> op=<get|set|bis|bic> lines=<lines written|->
+ *                 RTS=<0|1> DTR=.. CTS=.. DSR=.. DCD=.. RI=..
+ *                 The line values are the state after the request. A test
+ *                 that changes an input line appends its own line with
+ *                 op=drive, so the order of test and program is in one file.
+ *
+ * A request on a slave whose master went away fails as the kernel fails it
+ * (EIO), as a real device that was unplugged does. Everything that is not one
+ * of the four requests on a pseudo-terminal slave goes to the real ioctl().
+ *
+ * Not modelled: the kernel's raising of RTS and DTR at open and dropping them
+ * at the last close (HUPCL); the state file keeps whatever was last written.
+ */
+#define _GNU_SOURCE
+
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <time.h>
+#include <unistd.h>
+
+#define EXPORT __attribute__((visibility("default")))
+
+/* Unix98 pseudo-terminal slaves: character majors 136 to 143. */
+enum { PTY_SLAVE_MAJOR_FIRST = 136, PTY_SLAVE_MAJOR_LAST = 143 };
+
+/* The lines the host drives; the rest are inputs that only the far end sets. */
+static const int k_outputs = TIOCM_RTS | TIOCM_DTR;
+
+static const struct {
+    const char *name;
+    int bit;
+} k_lines[] = {
+    {"RTS", TIOCM_RTS}, {"DTR", TIOCM_DTR}, {"CTS", TIOCM_CTS},
+    {"DSR", TIOCM_DSR}, {"DCD", TIOCM_CAR}, {"RI", TIOCM_RNG},
+};
+enum { LINE_COUNT = sizeof k_lines / sizeof k_lines[0] };
+
+typedef int (*ioctl_fn)(int, unsigned long, ...);
+
+/* Lets a test find out whether the library is loaded in its own process. */
+EXPORT const char zelvo_modemlines_loaded[] = "zelvo_modemlines 1";
+
+static ioctl_fn real_ioctl(void)
+{
+    static ioctl_fn next;
+    if (!next)
+        next = (ioctl_fn)dlsym(RTLD_NEXT, "ioctl");
+    return next;
+}
+
+/* The device name ("pts-N") of a pseudo-terminal slave descriptor, or 0. */
+static int pty_slave_name(int fd, char *name, size_t size)
+{
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode))
+        return 0;
+    const unsigned maj = major(st.st_rdev);
+    if (maj < PTY_SLAVE_MAJOR_FIRST || maj > PTY_SLAVE_MAJOR_LAST)
+        return 0;
+    char link[64];
+    char target[PATH_MAX];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t n = readlink(link, target, sizeof target - 1);
+    if (n > 0) {
+        target[n] = '\0';
+        const char *prefix = "/dev/pts/";
+        if (strncmp(target, prefix, strlen(prefix)) == 0) {
+            snprintf(name, size, "pts-%s", target + strlen(prefix));
+            return 1;
+        }
+    }
+    snprintf(name, size, "pts-rdev-%u-%u", maj, (unsigned)minor(st.st_rdev));
+    return 1;
+}
+
+static int parse_state(const char *text)
+{
+    int state = 0;
+    for (int i = 0; i < LINE_COUNT; ++i) {
+        char key[8];
+        snprintf(key, sizeof key, "%s=", k_lines[i].name);
+        for (const char *p = text; (p = strstr(p, key)) != NULL; p += strlen(key)) {
+            /* A whole word only: "RI=" must not match inside another key. */
+            if (p != text && p[-1] != ' ' && p[-1] != '\n' && p[-1] != '\t')
+                continue;
+            if (p[strlen(key)] == '1')
+                state |= k_lines[i].bit;
+            break;
+        }
+    }
+    return state;
+}
+
+static int format_state(int state, char *out, size_t size)
+{
+    size_t used = 0;
+    for (int i = 0; i < LINE_COUNT && used < size; ++i)
+        used += (size_t)snprintf(out + used, size - used, "%s%s=%d", i ? " " : "", k_lines[i].name,
+                                 (state & k_lines[i].bit) ? 1 : 0);
+    return (int)used;
+}
+
+static int read_state(const char *dir, const char *name, int *state)
+{
+    char path[PATH_MAX];
+    snprintf(path, sizeof path, "%s/%s.lines", dir, name);
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno != ENOENT)
+            return -1;
+        *state = 0;
+        return 0;
+    }
+    char text[256];
+    size_t used = 0;
+    ssize_t n;
+    while (used < sizeof text - 1 && (n = read(fd, text + used, sizeof text - 1 - used)) != 0) {
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            close(fd);
+            return -1;
+        }
+        used += (size_t)n;
+    }
+    text[used] = '\0';
+    close(fd);
+    *state = parse_state(text);
+    return 0;
+}
+
+static int write_all(int fd, const char *data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        data += n;
+        size -= (size_t)n;
+    }
+    return 0;
+}
+
+static int write_state(const char *dir, const char *name, int state)
+{
+    char path[PATH_MAX];
+    char temp[PATH_MAX];
+    snprintf(path, sizeof path, "%s/%s.lines", dir, name);
+    snprintf(temp, sizeof temp, "%s/.%s.lines.%ld", dir, name, (long)getpid());
+    char text[128];
+    const int size = format_state(state, text, sizeof text - 1);
+    text[size] = '\n';
+    const int fd = open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return -1;
+    if (write_all(fd, text, (size_t)size + 1) != 0) {
+        close(fd);
+        unlink(temp);
+        return -1;
+    }
+    close(fd);
+    if (rename(temp, path) != 0) {
+        unlink(temp);
+        return -1;
+    }
+    return 0;
+}
+
+static long long clock_ns(clockid_t clock)
+{
+    struct timespec ts;
+    clock_gettime(clock, &ts);
+    return (long long)ts.tv_sec * 1000000000LL + ts.tv_nsec;
+}
+
+static void log_request(const char *dir, const char *name, const char *op, int written, int state)
+{
+    /* Taken before anything else, so the time is as close to the request as can be. */
+    const long long mono = clock_ns(CLOCK_MONOTONIC);
+    const long long wall = clock_ns(CLOCK_REALTIME);
+    char lines[16] = "-";
+    if (written) {
+        lines[0] = '\0';
+        if (written & TIOCM_RTS)
+            strcat(lines, "RTS");
+        if (written & TIOCM_DTR)
+            strcat(lines, lines[0] ? ",DTR" : "DTR");
+    }
+    char values[128];
+    format_state(state, values, sizeof values);
+    char entry[512];
+    const int size = snprintf(entry, sizeof entry, "t=%lld wall=%lld pid=%ld dev=%s op=%s lines=%s %s\n", mono,
+                              wall, (long)getpid(), name, op, lines, values);
+    char path[PATH_MAX];
+    snprintf(path, sizeof path, "%s/modemlines.log", dir);
+    const int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return;
+    /* One write() with O_APPEND: lines of several processes never mix. */
+    if (size > 0 && (size_t)size < sizeof entry)
+        (void)write_all(fd, entry, (size_t)size);
+    close(fd);
+}
+
+static int emulate(const char *dir, const char *name, unsigned long request, int *arg)
+{
+    if (!arg) {
+        errno = EFAULT;
+        return -1;
+    }
+    if (request == TIOCMGET) {
+        int state;
+        if (read_state(dir, name, &state) != 0) {
+            errno = EIO;
+            return -1;
+        }
+        *arg = state;
+        log_request(dir, name, "get", 0, state);
+        return 0;
+    }
+
+    char lock_path[PATH_MAX];
+    snprintf(lock_path, sizeof lock_path, "%s/%s.lock", dir, name);
+    const int lock = open(lock_path, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (lock < 0) {
+        errno = EIO;
+        return -1;
+    }
+    while (flock(lock, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            close(lock);
+            errno = EIO;
+            return -1;
+        }
+    }
+    int state;
+    int result = read_state(dir, name, &state);
+    int written = 0;
+    const char *op = "set";
+    if (result == 0) {
+        const int bits = *arg & k_outputs;
+        if (request == TIOCMSET) {
+            written = k_outputs;
+            state = (state & ~k_outputs) | bits;
+        } else if (request == TIOCMBIS) {
+            op = "bis";
+            written = bits;
+            state |= bits;
+        } else {
+            op = "bic";
+            written = bits;
+            state &= ~bits;
+        }
+        result = write_state(dir, name, state);
+        if (result == 0)
+            log_request(dir, name, op, written, state);
+    }
+    flock(lock, LOCK_UN);
+    close(lock);
+    if (result != 0) {
+        errno = EIO;
+        return -1;
+    }
+    return 0;
+}
+
+EXPORT int ioctl(int fd, unsigned long request, ...)
+{
+    va_list args;
+    va_start(args, request);
+    void *arg = va_arg(args, void *);
+    va_end(args);
+
+    const ioctl_fn next = real_ioctl();
+    if (!next) {
+        errno = ENOSYS;
+        return -1;
+    }
+    const int modem = request == TIOCMGET || request == TIOCMSET || request == TIOCMBIS || request == TIOCMBIC;
+    const char *dir = modem ? getenv("ZELVO_MODEMLINES_DIR") : NULL;
+    char name[64];
+    if (!dir || !*dir || !pty_slave_name(fd, name, sizeof name))
+        return next(fd, request, arg);
+
+    /* Ask the kernel first: a slave whose master is gone answers EIO, and a
+     * test needs that to see a device that went away. ENOTTY is the usual
+     * "no modem lines here" of a live pseudo-terminal. */
+    const int saved = errno;
+    int probe = 0;
+    if (next(fd, TIOCMGET, &probe) != 0 && errno != ENOTTY && errno != EINVAL)
+        return -1;
+    errno = saved;
+    return emulate(dir, name, request, (int *)arg);
+}

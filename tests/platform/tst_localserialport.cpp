@@ -1,0 +1,238 @@
+// LocalSerialPort (QSerialPort) against real pseudo-terminals, with the
+// modem-line library of tests/modemlines preloaded (CTest does that). A bare
+// pseudo-terminal has no RTS, and the adapter drives RTS as part of every
+// open, so without the library there is nothing to test here.
+#include "modemlinesfiles.h"
+#include "pseudoterminal.h"
+
+#include "platform/localserialport.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using Failure = SerialPortDevice::Failure;
+
+class TestLocalSerialPort : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void opensAPseudoTerminal();
+    void refusesAMissingDevice();
+    void refusesTheSameDeviceOpenedUnderASecondName();
+    void reopensAfterClose();
+    void letsAnotherObjectOpenTheDeviceAfterClose();
+    void closingAPortThatIsNotOpenDoesNothing();
+
+    void drivesRtsOnTheLine();
+    void appliesRtsRightAfterOpen();
+    void readsCtsFromTheLine();
+    void failsToReadCtsOfAPortThatIsNotOpen();
+    void reportsDeviceLostWhenTheDeviceGoesAway();
+    void reportsDeviceLostForRtsWhenTheDeviceGoesAway();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<PseudoTerminal> m_pty;
+    std::unique_ptr<ModemLinesFiles> m_lines;
+};
+
+void TestLocalSerialPort::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    // The library reads this at every request: each test gets fresh line state.
+    qputenv("ZELVO_MODEMLINES_DIR", QFile::encodeName(m_dir->path()));
+    m_lines = std::make_unique<ModemLinesFiles>(m_dir->path());
+    m_pty = std::make_unique<PseudoTerminal>();
+    QVERIFY2(m_pty->isValid(), "no pseudo-terminal");
+}
+
+void TestLocalSerialPort::cleanup()
+{
+    m_pty.reset();
+    m_lines.reset();
+    m_dir.reset();
+}
+
+void TestLocalSerialPort::initTestCase()
+{
+    if (!ModemLinesFiles::libraryLoaded())
+        QSKIP("needs the modem-line library preloaded (LD_PRELOAD=libzelvo_modemlines.so)");
+}
+
+void TestLocalSerialPort::opensAPseudoTerminal()
+{
+    LocalSerialPort port(m_pty->slavePath());
+    QVERIFY2(port.open(false), qPrintable(port.errorString()));
+    QCOMPARE(port.failure(), Failure::None);
+}
+
+void TestLocalSerialPort::refusesAMissingDevice()
+{
+    LocalSerialPort port(m_dir->filePath(QStringLiteral("no-such-device")));
+    QVERIFY(!port.open(false));
+    QCOMPARE(port.failure(), Failure::OpenFailed);
+    QVERIFY(!port.errorString().isEmpty());
+}
+
+void TestLocalSerialPort::refusesTheSameDeviceOpenedUnderASecondName()
+{
+    const QString link = m_dir->filePath(QStringLiteral("footswitch"));
+    QVERIFY(QFile::link(m_pty->slavePath(), link));
+
+    LocalSerialPort first(m_pty->slavePath());
+    LocalSerialPort second(link);
+    QVERIFY2(first.open(false), qPrintable(first.errorString()));
+    QVERIFY(!second.open(false));
+    QCOMPARE(second.failure(), Failure::OpenFailed);
+
+    // And the other way round: the link first, the device's own name second.
+    first.close();
+    QVERIFY2(second.open(false), qPrintable(second.errorString()));
+    QVERIFY(!first.open(false));
+    QCOMPARE(first.failure(), Failure::OpenFailed);
+}
+
+void TestLocalSerialPort::reopensAfterClose()
+{
+    LocalSerialPort port(m_pty->slavePath());
+    QVERIFY(port.open(false));
+    port.close();
+    QVERIFY2(port.open(false), qPrintable(port.errorString()));
+}
+
+void TestLocalSerialPort::letsAnotherObjectOpenTheDeviceAfterClose()
+{
+    LocalSerialPort first(m_pty->slavePath());
+    LocalSerialPort second(m_pty->slavePath());
+    QVERIFY(first.open(false));
+    QVERIFY(!second.open(false));
+    first.close();
+    QVERIFY2(second.open(false), qPrintable(second.errorString()));
+}
+
+void TestLocalSerialPort::closingAPortThatIsNotOpenDoesNothing()
+{
+    LocalSerialPort port(m_pty->slavePath());
+    port.close();
+    port.close();
+    QCOMPARE(port.failure(), Failure::None);
+    QVERIFY(port.open(false));
+    port.close();
+    port.close();
+    QVERIFY(port.open(false));
+}
+
+void TestLocalSerialPort::drivesRtsOnTheLine()
+{
+    const QString dev = m_pty->modemLinesName();
+    LocalSerialPort port(m_pty->slavePath());
+    QVERIFY(port.open(false));
+    QVERIFY(!m_lines->line(dev, QStringLiteral("RTS")));
+
+    QVERIFY2(port.setRts(true), qPrintable(port.errorString()));
+    QVERIFY(m_lines->line(dev, QStringLiteral("RTS")));
+    QVERIFY2(port.setRts(false), qPrintable(port.errorString()));
+    QVERIFY(!m_lines->line(dev, QStringLiteral("RTS")));
+    // One write per call, none behind the caller's back.
+    QCOMPARE(m_lines->rtsWrites(dev).size(), 3);
+}
+
+void TestLocalSerialPort::appliesRtsRightAfterOpen()
+{
+    const QString dev = m_pty->modemLinesName();
+    LocalSerialPort port(m_pty->slavePath());
+
+    QVERIFY2(port.open(true), qPrintable(port.errorString()));
+    QVERIFY(m_lines->line(dev, QStringLiteral("RTS")));
+    port.close();
+
+    // A line left high (as Linux leaves it while opening) comes down at open.
+    QVERIFY(m_lines->setLine(dev, QStringLiteral("RTS"), true));
+    const qsizetype before = m_lines->rtsWrites(dev).size();
+    QVERIFY2(port.open(false), qPrintable(port.errorString()));
+    QVERIFY(!m_lines->line(dev, QStringLiteral("RTS")));
+    const QList<QStringList> writes = m_lines->rtsWrites(dev);
+    QCOMPARE(writes.size(), before + 1);
+    QCOMPARE(ModemLinesFiles::field(writes.last(), QStringLiteral("RTS")), QStringLiteral("0"));
+}
+
+void TestLocalSerialPort::readsCtsFromTheLine()
+{
+    const QString dev = m_pty->modemLinesName();
+    LocalSerialPort port(m_pty->slavePath());
+    QVERIFY(port.open(true));
+
+    bool holding = true;
+    QVERIFY2(port.readCts(&holding), qPrintable(port.errorString()));
+    QCOMPARE(holding, false);
+
+    QVERIFY(m_lines->setLine(dev, QStringLiteral("CTS"), true));
+    QVERIFY2(port.readCts(&holding), qPrintable(port.errorString()));
+    QCOMPARE(holding, true);
+    // The far end's line is not the port's own output.
+    QVERIFY(m_lines->line(dev, QStringLiteral("RTS")));
+
+    QVERIFY(m_lines->setLine(dev, QStringLiteral("CTS"), false));
+    QVERIFY(port.readCts(&holding));
+    QCOMPARE(holding, false);
+}
+
+void TestLocalSerialPort::failsToReadCtsOfAPortThatIsNotOpen()
+{
+    QVERIFY(m_lines->setLine(m_pty->modemLinesName(), QStringLiteral("CTS"), true));
+    LocalSerialPort port(m_pty->slavePath());
+
+    bool holding = false;
+    QVERIFY(!port.readCts(&holding));
+    QCOMPARE(holding, false); // left alone, not "released"
+    QVERIFY(port.failure() != Failure::None);
+    QVERIFY(port.failure() != Failure::DeviceLost);
+
+    QVERIFY(port.open(false));
+    QVERIFY(port.readCts(&holding));
+    QCOMPARE(holding, true);
+    port.close();
+    holding = false;
+    QVERIFY(!port.readCts(&holding));
+    QCOMPARE(holding, false);
+    QVERIFY(port.failure() != Failure::DeviceLost);
+}
+
+void TestLocalSerialPort::reportsDeviceLostWhenTheDeviceGoesAway()
+{
+    QVERIFY(m_lines->setLine(m_pty->modemLinesName(), QStringLiteral("CTS"), true));
+    LocalSerialPort port(m_pty->slavePath());
+    QVERIFY(port.open(true));
+    bool holding = false;
+    QVERIFY(port.readCts(&holding));
+    QVERIFY(holding);
+
+    m_pty->closeMaster();
+    holding = false;
+    QVERIFY(!port.readCts(&holding));
+    QCOMPARE(holding, false);
+    QCOMPARE(port.failure(), Failure::DeviceLost);
+    QVERIFY(!port.errorString().isEmpty());
+    // It stays lost.
+    QVERIFY(!port.readCts(&holding));
+    QCOMPARE(port.failure(), Failure::DeviceLost);
+}
+
+void TestLocalSerialPort::reportsDeviceLostForRtsWhenTheDeviceGoesAway()
+{
+    LocalSerialPort port(m_pty->slavePath());
+    QVERIFY(port.open(false));
+    m_pty->closeMaster();
+    QVERIFY(!port.setRts(true));
+    QCOMPARE(port.failure(), Failure::DeviceLost);
+}
+
+QTEST_GUILESS_MAIN(TestLocalSerialPort)
+#include "tst_localserialport.moc"
