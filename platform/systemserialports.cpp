@@ -1,6 +1,7 @@
 #include "platform/systemserialports.h"
 
 #include "platform/localserialport.h"
+#include "platform/networkserialport.h"
 
 #include <QSettings>
 
@@ -30,5 +31,9 @@ std::unique_ptr<SerialPortDevice> SystemSerialPorts::create(int portNumber)
     const QString where = location(portNumber);
     if (where.isEmpty())
         return nullptr;
+    // A malformed address still gets its adapter: its open() fails, so the
+    // activation reports the port like any other that is not available.
+    if (NetworkSerialPort::isNetworkAddress(where))
+        return std::make_unique<NetworkSerialPort>(where);
     return std::make_unique<LocalSerialPort>(where);
 }

@@ -1,0 +1,295 @@
+#include "platform/networkserialport.h"
+#include "platform/systemserialports.h"
+#include "app/relay/serialline.h"
+#include "rfc2217peerprocess.h"
+
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <optional>
+
+namespace {
+// One CTS read through the adapter; -1 when the read failed.
+int ctsOf(NetworkSerialPort &port)
+{
+    bool holding = false;
+    if (!port.readCts(&holding))
+        return -1;
+    return holding ? 1 : 0;
+}
+}
+
+class TestNetworkSerialPort : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void shouldParseHostAndPortFromTheAddress_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("port");
+        QTest::newRow("ipv4") << "rfc2217://127.0.0.1:2217" << true << "127.0.0.1" << 2217;
+        QTest::newRow("name") << "rfc2217://radio-site.example:4001" << true << "radio-site.example" << 4001;
+        QTest::newRow("ipv6") << "rfc2217://[::1]:2217" << true << "::1" << 2217;
+        QTest::newRow("trailing slash") << "rfc2217://10.0.0.5:7000/" << true << "10.0.0.5" << 7000;
+        QTest::newRow("upper-case scheme") << "RFC2217://10.0.0.5:7000" << true << "10.0.0.5" << 7000;
+        QTest::newRow("no port") << "rfc2217://127.0.0.1" << false << "" << 0;
+        QTest::newRow("port zero") << "rfc2217://127.0.0.1:0" << false << "" << 0;
+        QTest::newRow("port too big") << "rfc2217://127.0.0.1:70000" << false << "" << 0;
+        QTest::newRow("port not a number") << "rfc2217://127.0.0.1:ab" << false << "" << 0;
+        QTest::newRow("no host") << "rfc2217://:2217" << false << "" << 0;
+        QTest::newRow("unbracketed ipv6") << "rfc2217://::1:2217" << false << "" << 0;
+        QTest::newRow("path") << "rfc2217://127.0.0.1:2217/dev/ttyS0" << false << "" << 0;
+        QTest::newRow("query") << "rfc2217://127.0.0.1:2217?baud=9600" << false << "" << 0;
+        QTest::newRow("no slashes") << "rfc2217:127.0.0.1:2217" << false << "" << 0;
+    }
+
+    void shouldParseHostAndPortFromTheAddress()
+    {
+        QFETCH(QString, address);
+        QFETCH(bool, valid);
+        const NetworkSerialPort port(address);
+        QCOMPARE(port.isAddressValid(), valid);
+        if (valid) {
+            QTEST(port.host(), "host");
+            QTEST(int(port.port()), "port");
+        }
+    }
+
+    void shouldFailToOpenAMalformedAddressNamingIt()
+    {
+        NetworkSerialPort port(QStringLiteral("rfc2217://127.0.0.1"));
+        QVERIFY(!port.open(false));
+        QCOMPARE(port.failure(), SerialPortDevice::Failure::OpenFailed);
+        QVERIFY2(port.errorString().contains(QLatin1String("rfc2217://127.0.0.1")), qPrintable(port.errorString()));
+    }
+
+    void shouldMapRfc2217SettingsToNetworkPorts()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString file = dir.filePath(QStringLiteral("ports.ini"));
+        {
+            QSettings settings(file, QSettings::IniFormat);
+            settings.setValue(QStringLiteral("Ports/Com2"), QStringLiteral("rfc2217://[::1]:2217"));
+            settings.setValue(QStringLiteral("Ports/Com3"), QStringLiteral("rfc2217://nowhere"));
+            settings.setValue(QStringLiteral("Ports/Com4"), QStringLiteral("/dev/pts/7"));
+        }
+        SystemSerialPorts ports(file);
+        std::unique_ptr<SerialPortDevice> mapped = ports.create(2);
+        auto *network = dynamic_cast<NetworkSerialPort *>(mapped.get());
+        QVERIFY(network);
+        QCOMPARE(network->host(), QStringLiteral("::1"));
+        QCOMPARE(network->port(), quint16(2217));
+
+        std::unique_ptr<SerialPortDevice> malformed = ports.create(3);
+        QVERIFY(dynamic_cast<NetworkSerialPort *>(malformed.get()));
+        QVERIFY(!malformed->open(false));
+        QCOMPARE(malformed->failure(), SerialPortDevice::Failure::OpenFailed);
+
+        std::unique_ptr<SerialPortDevice> local = ports.create(4);
+        QVERIFY(!dynamic_cast<NetworkSerialPort *>(local.get()));
+    }
+
+    void shouldFailQuicklyWhenNothingListens()
+    {
+        quint16 closedPort = 0;
+        {
+            QTcpServer server;
+            QVERIFY(server.listen(QHostAddress::LocalHost));
+            closedPort = server.serverPort();
+        }
+        NetworkSerialPort port(QStringLiteral("rfc2217://127.0.0.1:%1").arg(closedPort));
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(!port.open(false));
+        QVERIFY(timer.elapsed() < 1000);
+        QCOMPARE(port.failure(), SerialPortDevice::Failure::OpenFailed);
+    }
+
+    void shouldGiveUpOpeningAfterTwoSecondsWhenTheServerNeverAnswers()
+    {
+        // Accepts (the kernel completes the handshake) and never says a word.
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        NetworkSerialPort port(QStringLiteral("rfc2217://127.0.0.1:%1").arg(silent.serverPort()));
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(!port.open(false));
+        const qint64 elapsed = timer.elapsed();
+        QVERIFY2(elapsed >= NetworkSerialPort::OpenTimeoutMs - 100 && elapsed < NetworkSerialPort::OpenTimeoutMs + 500,
+                 qPrintable(QString::number(elapsed)));
+        QCOMPARE(port.failure(), SerialPortDevice::Failure::OpenFailed);
+        QVERIFY2(port.errorString().contains(QString::number(silent.serverPort())), qPrintable(port.errorString()));
+    }
+
+    void shouldRefuseLineOperationsOnAPortNeverOpened()
+    {
+        NetworkSerialPort port(QStringLiteral("rfc2217://127.0.0.1:2217"));
+        bool holding = true;
+        QVERIFY(!port.readCts(&holding));
+        QVERIFY(holding);
+        QCOMPARE(port.failure(), SerialPortDevice::Failure::Other);
+        QVERIFY(!port.setRts(true));
+    }
+
+    void shouldConfigureTheRemotePortAndDriveRtsLowOnOpen()
+    {
+        Rfc2217PeerProcess peer;
+        QVERIFY2(peer.start(), qPrintable(peer.errorOutput()));
+        NetworkSerialPort port(peer.address());
+        QVERIFY2(port.open(false), qPrintable(port.errorString()));
+        // The peer raises RTS as a client connects, like a tty being opened:
+        // it must end up low all the same.
+        QTRY_VERIFY(peer.rtsChanges() >= 2);
+        QVERIFY(!peer.rts());
+        peer.requestState();
+        QTRY_VERIFY(!peer.lastState().isEmpty());
+        QVERIFY2(peer.lastState().contains(QLatin1String("baud=9600 bytesize=8 parity=N stopbits=1 rtscts=0")),
+                 qPrintable(peer.lastState()));
+        port.close();
+    }
+
+    void shouldOpenWithRtsHighWhenAskedTo()
+    {
+        Rfc2217PeerProcess peer;
+        QVERIFY2(peer.start(), qPrintable(peer.errorOutput()));
+        NetworkSerialPort port(peer.address());
+        QVERIFY2(port.open(true), qPrintable(port.errorString()));
+        peer.requestState();
+        QTRY_VERIFY(peer.lastState().contains(QLatin1String("rts=1")));
+    }
+
+    void shouldFollowCtsOfTheRemotePort()
+    {
+        Rfc2217PeerProcess peer;
+        QVERIFY2(peer.start(), qPrintable(peer.errorOutput()));
+        NetworkSerialPort port(peer.address());
+        QVERIFY2(port.open(false), qPrintable(port.errorString()));
+        QCOMPARE(ctsOf(port), 0);
+        peer.setCts(true);
+        QTRY_COMPARE(ctsOf(port), 1);
+        peer.setCts(false);
+        QTRY_COMPARE(ctsOf(port), 0);
+        peer.setCts(true);
+        QTRY_COMPARE(ctsOf(port), 1);
+    }
+
+    void shouldDriveRtsOfTheRemotePort()
+    {
+        Rfc2217PeerProcess peer;
+        QVERIFY2(peer.start(), qPrintable(peer.errorOutput()));
+        NetworkSerialPort port(peer.address());
+        QVERIFY2(port.open(false), qPrintable(port.errorString()));
+        QVERIFY(port.setRts(true));
+        QTRY_VERIFY(peer.rts());
+        QVERIFY(port.setRts(false));
+        QTRY_VERIFY(!peer.rts());
+        QVERIFY(port.setRts(true));
+        QTRY_VERIFY(peer.rts());
+    }
+
+    void shouldReadCtsWithoutWaitingForTheServer()
+    {
+        Rfc2217PeerProcess peer;
+        QVERIFY2(peer.start(), qPrintable(peer.errorOutput()));
+        NetworkSerialPort port(peer.address());
+        QVERIFY2(port.open(false), qPrintable(port.errorString()));
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < 20; ++i)
+            QCOMPARE(ctsOf(port), 0);
+        QVERIFY2(timer.elapsed() < 50, qPrintable(QString::number(timer.elapsed())));
+    }
+
+    void shouldReleaseRtsOnClose()
+    {
+        Rfc2217PeerProcess peer;
+        QVERIFY2(peer.start(), qPrintable(peer.errorOutput()));
+        NetworkSerialPort port(peer.address());
+        QVERIFY2(port.open(true), qPrintable(port.errorString()));
+        QTRY_VERIFY(peer.rts());
+        port.close();
+        QTRY_VERIFY(!peer.hasClient());
+        QVERIFY(!peer.rts());
+        bool holding = false;
+        QVERIFY(!port.readCts(&holding));
+    }
+
+    void shouldOpenAgainAfterClose()
+    {
+        Rfc2217PeerProcess peer;
+        QVERIFY2(peer.start(), qPrintable(peer.errorOutput()));
+        NetworkSerialPort port(peer.address());
+        QVERIFY2(port.open(false), qPrintable(port.errorString()));
+        QTRY_VERIFY(peer.hasClient());
+        port.close();
+        QTRY_VERIFY(!peer.hasClient());
+        peer.setCts(true);
+        QVERIFY2(port.open(true), qPrintable(port.errorString()));
+        QTRY_COMPARE(ctsOf(port), 1);
+        QTRY_VERIFY(peer.rts());
+    }
+
+    void shouldReportTheDeviceLostWhenTheServerDies()
+    {
+        Rfc2217PeerProcess peer;
+        QVERIFY2(peer.start(), qPrintable(peer.errorOutput()));
+        NetworkSerialPort port(peer.address());
+        QVERIFY2(port.open(false), qPrintable(port.errorString()));
+        peer.setCts(true);
+        QTRY_COMPARE(ctsOf(port), 1);
+        peer.kill();
+        QTRY_COMPARE(ctsOf(port), -1);
+        QCOMPARE(port.failure(), SerialPortDevice::Failure::DeviceLost);
+        QVERIFY(!port.setRts(true));
+        QCOMPARE(port.failure(), SerialPortDevice::Failure::DeviceLost);
+    }
+
+    void shouldReportTheDeviceLostWhenTheServerDropsTheClient()
+    {
+        // Through the serial line object, as the poll tick sees it: the line
+        // closes itself and raises DeviceLost, and can be opened again.
+        Rfc2217PeerProcess peer;
+        QVERIFY2(peer.start(), qPrintable(peer.errorOutput()));
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString file = dir.filePath(QStringLiteral("ports.ini"));
+        QSettings(file, QSettings::IniFormat).setValue(QStringLiteral("Ports/Com5"), peer.address());
+        SystemSerialPorts ports(file);
+        SerialLine line(ports);
+        line.select(5);
+        line.open();
+        QTRY_VERIFY(peer.hasClient());
+        peer.setCts(true);
+        QTRY_VERIFY(line.ctsHolding());
+
+        peer.dropClient();
+        // Poll as the tick does, with a deadline, until a read fails.
+        std::optional<SerialLineError::Kind> failed;
+        QString what;
+        const QDeadlineTimer deadline(5000);
+        while (!failed && !deadline.hasExpired()) {
+            try {
+                line.ctsHolding();
+                QTest::qWait(10);
+            } catch (const SerialLineError &error) {
+                failed = error.kind();
+                what = QString::fromUtf8(error.what());
+            }
+        }
+        QVERIFY2(failed == SerialLineError::Kind::DeviceLost, qPrintable(what));
+        QVERIFY(!line.isOpen());
+        line.open();
+        QTRY_VERIFY(line.ctsHolding());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestNetworkSerialPort)
+#include "tst_networkserialport.moc"
