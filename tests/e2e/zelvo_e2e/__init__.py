@@ -1,0 +1,37 @@
+"""End-to-end harness for zelvo-footswitch2 (Python 3, standard library only;
+run with /usr/bin/python3).
+
+The real program runs under the private X server of tests/with-xserver.sh,
+with every port number it can choose (Com1 to Com9) mapped to a pseudo-
+terminal in a throw-away settings file, and with the modem-line library
+(tests/modemlines, LD_PRELOAD) giving those pseudo-terminals RTS, DTR, CTS,
+DSR, DCD and RI. The test plays the footswitch and the relay: it drives CTS
+and reads RTS and the log of every modem-line request the program made.
+
+    from zelvo_e2e import FootswitchRig, wait_until
+
+    with FootswitchRig(program, modemlines) as rig:   # ComPort=1, ComPort2=2
+        rig.start()
+        rig.wait_until_open()
+        rig.press()
+        rig.wait_for_rts(rig.output, 1)
+
+FootswitchRig    the program, its ports, settings, signals and windows
+PseudoPort       one pseudo-terminal (path, device name, close_master())
+ModemLines       the library's state and log files (state, drive, log, writes)
+LogEntry         one logged request (monotonic time, device, op, lines, values)
+wait_until       poll a condition with a deadline
+
+Command-line options shared by the e2e scripts: add_program_arguments(parser)
+adds --program and --modemlines.
+"""
+
+from .footswitchrig import FootswitchRig
+from .logentry import LogEntry
+from .modemlines import ModemLines
+from .options import add_program_arguments
+from .polling import Timeout, wait_until
+from .pseudoport import PseudoPort
+
+__all__ = ["FootswitchRig", "LogEntry", "ModemLines", "PseudoPort", "Timeout", "wait_until",
+           "add_program_arguments"]

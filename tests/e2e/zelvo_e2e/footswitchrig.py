@@ -1,0 +1,309 @@
+"""The real program on pseudo-terminal ports, under the X server of the test."""
+
+import configparser
+import os
+import re
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+from .modemlines import ModemLines
+from .polling import wait_until
+from .pseudoport import PseudoPort
+
+PORT_NUMBERS = range(1, 10)
+APP_NAME = "Zelvo-Footswitch2"
+
+
+class FootswitchRig:
+    """Runs zelvo-footswitch2 with every port it can choose mapped to a
+    pseudo-terminal, and gives the test the far end of each.
+
+    The rig makes a temporary folder holding XDG_CONFIG_HOME (with the
+    settings file), the modem-line library's files and the program's output.
+    Each of Com1 to Com9 is mapped (settings group "Ports") to a pseudo-
+    terminal of its own, or to a path that does not exist for a number given
+    in `absent`, so the program can never reach a real serial port.
+
+    Parameters: `program` and `modemlines` are the paths of the program and of
+    libzelvo_modemlines.so; `settings` holds the "Settings" keys to store
+    before the start (default ComPort=1, ComPort2=2, so both ports open
+    cleanly; pass {} for a clean store); `absent` is a set of port numbers
+    without a device; `env` adds to the program's environment.
+
+    DISPLAY must be set (run under tests/with-xserver.sh).
+
+        with FootswitchRig(program, modemlines) as rig:
+            rig.start()
+            rig.wait_until_open()
+            rig.press()                       # CTS high on the input port
+            rig.wait_for_rts(rig.output, 1)
+            rig.release()
+
+    Ports: rig.port(n) is the PseudoPort of Com<n> (rig.input and rig.output
+    follow ComPort/ComPort2 as stored at the start); rig.lines is the
+    ModemLines of the run: state(dev), line(dev, "RTS"), drive(dev, CTS=1),
+    log(dev), writes(dev, "RTS"), reads(dev).
+
+    Program: start(), pid, running(), send_signal(sig), stop() (SIGTERM,
+    then SIGKILL after a deadline; returns the exit status), kill(),
+    program_output() (its stdout and stderr so far), cpu_seconds(), peak_memory_kib().
+
+    Settings: settings_path, read_settings(group="Settings"),
+    write_settings(values, group="Settings").
+
+    Windows: windows(name_regex) lists visible X windows of the program
+    whose title matches (xdotool); window_title(wid).
+    """
+
+    def __init__(self, program, modemlines, settings=None, absent=(), env=None):
+        self.program = os.path.abspath(program)
+        self.modemlines = os.path.abspath(modemlines)
+        self.settings = {"ComPort": "1", "ComPort2": "2"} if settings is None else dict(settings)
+        self.absent = set(absent)
+        self.extra_env = dict(env or {})
+        self.process = None
+        self._ports = {}
+        self._workdir = tempfile.mkdtemp(prefix="zelvo-e2e-")
+        self.config_home = os.path.join(self._workdir, "config")
+        self.lines_dir = os.path.join(self._workdir, "modemlines")
+        self.runtime_dir = os.path.join(self._workdir, "runtime")
+        for folder in (self.config_home, self.lines_dir, self.runtime_dir):
+            os.makedirs(folder, mode=0o700)
+        self.settings_path = os.path.join(self.config_home, APP_NAME, APP_NAME + ".conf")
+        self.lines = ModemLines(self.lines_dir)
+        self._stdout_path = os.path.join(self._workdir, "program.out")
+        for number in PORT_NUMBERS:
+            if number not in self.absent:
+                self._ports[number] = PseudoPort()
+        self._write_initial_settings()
+
+    # -- context -----------------------------------------------------------
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+        return False
+
+    def close(self):
+        """Stops the program if it runs, closes every port, removes the folder."""
+        if self.process is not None and self.process.poll() is None:
+            self.stop()
+        for port in self._ports.values():
+            port.close_master()
+        shutil.rmtree(self._workdir, ignore_errors=True)
+
+    # -- ports -------------------------------------------------------------
+
+    def port(self, number):
+        """The PseudoPort behind Com<number> (KeyError for an absent one)."""
+        return self._ports[number]
+
+    def _stored_port(self, key, default):
+        value = self.settings.get(key, default)
+        return int(value) if value in [str(n) for n in PORT_NUMBERS] else None
+
+    @property
+    def input(self):
+        """The footswitch port, as ComPort was stored at the start."""
+        return self._ports[self._stored_port("ComPort", "1")]
+
+    @property
+    def output(self):
+        """The relay port, as ComPort2 was stored at the start."""
+        return self._ports[self._stored_port("ComPort2", "1")]
+
+    def press(self, port=None):
+        """Closes the footswitch: CTS high on the input port. Returns the
+        CLOCK_MONOTONIC time of the change in ns."""
+        return self.lines.drive((port or self.input).device, CTS=1)
+
+    def release(self, port=None):
+        """Opens the footswitch: CTS low on the input port. Returns the time."""
+        return self.lines.drive((port or self.input).device, CTS=0)
+
+    def rts(self, port):
+        return self.lines.line(port.device, "RTS")
+
+    def wait_for_rts(self, port, value, timeout=5.0):
+        wait_until(lambda: self.rts(port) == value, timeout, message=f"RTS={value} on {port.path}")
+
+    def wait_ticks(self, count=1, port=None, timeout=5.0):
+        """Waits until the program has read the input port's lines `count`
+        more times (each poll tick reads CTS once)."""
+        port = port or self.input
+        start = len(self.lines.reads(port.device))
+        wait_until(lambda: len(self.lines.reads(port.device)) >= start + count, timeout,
+                   message=f"{count} poll reads of {port.path}")
+
+    def wait_until_open(self, timeout=10.0):
+        """Waits for a clean start: the input port's RTS raised as supply, the
+        output port opened (its RTS written once at the open) and the first
+        poll tick read the input."""
+        wait_until(lambda: self.rts(self.input) == 1, timeout, message="RTS raised on the input port")
+        wait_until(lambda: self.lines.writes(self.output.device, "RTS"), timeout,
+                   message="the output port opened")
+        self.wait_ticks(1, timeout=timeout)
+
+    # -- settings ----------------------------------------------------------
+
+    def _write_initial_settings(self):
+        os.makedirs(os.path.dirname(self.settings_path), exist_ok=True)
+        ports = {}
+        for number in PORT_NUMBERS:
+            if number in self._ports:
+                ports[f"Com{number}"] = self._ports[number].path
+            else:
+                ports[f"Com{number}"] = os.path.join(self._workdir, f"absent-com{number}")
+        with open(self.settings_path, "w", encoding="utf-8") as f:
+            if self.settings:
+                f.write("[Settings]\n")
+                for key, value in self.settings.items():
+                    f.write(f"{key}={value}\n")
+                f.write("\n")
+            f.write("[Ports]\n")
+            for key, value in ports.items():
+                f.write(f"{key}={value}\n")
+
+    def _check_every_port_mapped(self):
+        ports = self.read_settings("Ports")
+        for number in PORT_NUMBERS:
+            device = ports.get(f"Com{number}", "")
+            # The program's own default for a missing key is the machine's
+            # serial port; a test must never touch that.
+            if not device or device.startswith("/dev/ttyS"):
+                raise RuntimeError(f"Com{number} is not mapped to a test device: {device!r}")
+
+    def read_settings(self, group="Settings"):
+        """The keys of one group of the settings file, as texts."""
+        parser = configparser.ConfigParser(interpolation=None, strict=False)
+        parser.optionxform = str
+        parser.read(self.settings_path, encoding="utf-8")
+        return dict(parser[group]) if parser.has_section(group) else {}
+
+    def write_settings(self, values, group="Settings"):
+        """Sets keys of one group (the program re-reads the file at each read)."""
+        parser = configparser.ConfigParser(interpolation=None, strict=False)
+        parser.optionxform = str
+        parser.read(self.settings_path, encoding="utf-8")
+        if not parser.has_section(group):
+            parser.add_section(group)
+        for key, value in values.items():
+            parser[group][key] = str(value)
+        with open(self.settings_path, "w", encoding="utf-8") as f:
+            parser.write(f, space_around_delimiters=False)
+
+    # -- the program -------------------------------------------------------
+
+    def environment(self):
+        env = dict(os.environ)
+        if "DISPLAY" not in env:
+            raise RuntimeError("DISPLAY is not set: run under tests/with-xserver.sh")
+        preload = env.get("LD_PRELOAD", "")
+        env["LD_PRELOAD"] = self.modemlines + (":" + preload if preload else "")
+        env["ZELVO_MODEMLINES_DIR"] = self.lines_dir
+        env["XDG_CONFIG_HOME"] = self.config_home
+        env["XDG_RUNTIME_DIR"] = self.runtime_dir
+        env.setdefault("QT_QPA_PLATFORM", "xcb")
+        # A sanitized program refuses a library loaded ahead of its runtime.
+        asan = env.get("ASAN_OPTIONS", "")
+        env["ASAN_OPTIONS"] = (asan + ":" if asan else "") + "verify_asan_link_order=0"
+        env.update(self.extra_env)
+        return env
+
+    def start(self):
+        """Starts the program. The settings file is checked first: every port
+        number must be mapped to a test device."""
+        if self.process is not None:
+            raise RuntimeError("already started")
+        self._check_every_port_mapped()
+        self._stdout = open(self._stdout_path, "wb")
+        self.process = subprocess.Popen([self.program], env=self.environment(), cwd=self._workdir,
+                                        stdin=subprocess.DEVNULL, stdout=self._stdout,
+                                        stderr=subprocess.STDOUT)
+        return self.process
+
+    @property
+    def pid(self):
+        return self.process.pid
+
+    def running(self):
+        return self.process is not None and self.process.poll() is None
+
+    def send_signal(self, sig):
+        self.process.send_signal(sig)
+
+    def wait(self, timeout=10.0):
+        """Waits for the program to end; returns its exit status (negative: signal)."""
+        return self.process.wait(timeout)
+
+    def stop(self, timeout=10.0):
+        """SIGTERM, then SIGKILL if it has not ended by the deadline. Returns
+        the exit status."""
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+            try:
+                self.process.wait(timeout)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self._stdout.close()
+        return self.process.returncode
+
+    def kill(self):
+        self.process.kill()
+        self.process.wait()
+        self._stdout.close()
+
+    def program_output(self):
+        """What the program printed (stdout and stderr) so far."""
+        try:
+            with open(self._stdout_path, "rb") as f:
+                return f.read().decode("utf-8", "replace")
+        except FileNotFoundError:
+            return ""
+
+    def cpu_seconds(self):
+        """User plus system CPU time the program has used, from /proc."""
+        with open(f"/proc/{self.pid}/stat", encoding="ascii") as f:
+            # The command name may hold spaces; the fields after it do not.
+            fields = f.read().rsplit(")", 1)[1].split()
+        utime, stime = int(fields[11]), int(fields[12])
+        return (utime + stime) / os.sysconf("SC_CLK_TCK")
+
+    def _status(self, key):
+        with open(f"/proc/{self.pid}/status", encoding="ascii") as f:
+            for line in f:
+                if line.startswith(key + ":"):
+                    return int(line.split()[1])
+        return None
+
+    def peak_memory_kib(self):
+        """Peak resident memory (VmHWM) in KiB."""
+        return self._status("VmHWM")
+
+    def memory_kib(self):
+        """Current resident memory (VmRSS) in KiB."""
+        return self._status("VmRSS")
+
+    # -- windows -----------------------------------------------------------
+
+    def windows(self, name_regex="."):
+        """Ids of the program's visible X windows whose title matches (an
+        extended regular expression, matched without regard to case)."""
+        result = subprocess.run(["xdotool", "search", "--all", "--onlyvisible", "--pid", str(self.pid),
+                                 "--name", name_regex], capture_output=True, text=True)
+        return [int(w) for w in result.stdout.split()]
+
+    @staticmethod
+    def window_title(window):
+        result = subprocess.run(["xdotool", "getwindowname", str(window)], capture_output=True, text=True)
+        return result.stdout.rstrip("\n")
+
+    def message_boxes(self):
+        """Ids of open message boxes (captioned with the program's title)."""
+        return [w for w in self.windows("^" + re.escape("Zelvo-FootSwitch2") + "$")]
