@@ -99,8 +99,11 @@ static int pty_slave_name(int fd, char *name, size_t size)
     if (n > 0) {
         target[n] = '\0';
         const char *prefix = "/dev/pts/";
-        if (strncmp(target, prefix, strlen(prefix)) == 0) {
-            snprintf(name, size, "pts-%s", target + strlen(prefix));
+        const char *number = target + strlen(prefix);
+        const size_t digits = strncmp(target, prefix, strlen(prefix)) == 0 ? strspn(number, "0123456789") : 0;
+        if (digits > 0 && number[digits] == '\0' && digits + 5 <= size) {
+            memcpy(name, "pts-", 4);
+            memcpy(name + 4, number, digits + 1);
             return 1;
         }
     }
