@@ -1,8 +1,10 @@
 #include "app/relay/zelvofootswitch2.h"
+#include "platform/desktophelpviewer.h"
 #include "platform/nativewindowstacking.h"
 #include "platform/qsettingsstore.h"
 #include "platform/qtmessages.h"
 #include "platform/systemserialports.h"
+#include "platform/terminationsignals.h"
 
 #include <QApplication>
 
@@ -19,13 +21,20 @@ int main(int argc, char *argv[])
     SystemSerialPorts ports(settings.fileName());
     QtMessages messages;
     NativeWindowStacking stacking;
+    DesktopHelpViewer help;
 
     ZelvoFootswitch2 window(PlatformServices{
         .settings = &settings,
         .ports = &ports,
         .messages = &messages,
         .stacking = &stacking,
+        .help = &help,
     });
+
+    // A kill, Ctrl+C or a lost terminal ends the program as its close box does.
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::terminationRequested, &window, &ZelvoFootswitch2::close);
+
     window.show();
     return app.exec();
 }

@@ -1,11 +1,18 @@
 #include "app/relay/zelvofootswitch2.h"
 
+#include "app/about/frmabout.h"
+#include "app/relay/helpindex.h"
+#include "app/relay/programicon.h"
 #include "app/relay/relaysettings.h"
+#include "app/relay/windowplacement.h"
 #include "platform/settingsstore.h"
 #include "platform/windowstacking.h"
 #include "ui_zelvofootswitch2.h"
 
-#include <QGuiApplication>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QLineEdit>
+#include <QMenuBar>
 #include <QScreen>
 #include <QWindow>
 
@@ -39,10 +46,31 @@ ZelvoFootswitch2::ZelvoFootswitch2(const PlatformServices &platform, QWidget *pa
     setFont(dialogFont);
     paintMarker(m_ui->Command1, QColor(0, 192, 0));
     paintMarker(m_ui->Command2, QColor(192, 64, 0));
-    // Only an item chosen from the list is a port choice; typed text is
-    // neither completed nor added to the list.
-    for (QComboBox *combo : {m_ui->ComboComIn, m_ui->ComboComOut})
+    setWindowIcon(programIcon());
+    // The rectangles are the client area: the menu bar comes on top of it.
+    resize(m_ui->centralwidget->geometry().size().expandedTo(QSize(180, 133))
+           + QSize(0, menuBar()->sizeHint().height()));
+
+    // Only an item chosen from the list is a port choice. The combo box
+    // would also take typed text that matches an item as a choice, on Enter
+    // and on leaving the field: cut it off from its text field's editing.
+    for (QComboBox *combo : {m_ui->ComboComIn, m_ui->ComboComOut}) {
         combo->setCompleter(nullptr);
+        disconnect(combo->lineEdit(), &QLineEdit::returnPressed, combo, nullptr);
+        disconnect(combo->lineEdit(), &QLineEdit::editingFinished, combo, nullptr);
+    }
+    connect(m_ui->ComboComIn, &QComboBox::activated, this, &ZelvoFootswitch2::ComboComIn_Click);
+    connect(m_ui->ComboComOut, &QComboBox::activated, this, &ZelvoFootswitch2::ComboComOut_Click);
+    connect(m_ui->mnuExit, &QAction::triggered, this, &ZelvoFootswitch2::mnuExit_Click);
+    connect(m_ui->mnuIndex, &QAction::triggered, this, &ZelvoFootswitch2::mnuIndex_Click);
+    connect(m_ui->mnuAbout, &QAction::triggered, this, &ZelvoFootswitch2::mnuAbout_Click);
+    // However the program is asked to end, the settings are saved first.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &ZelvoFootswitch2::Form_Unload);
+
+    // Until activation loads them, the port members hold the stored numbers,
+    // so that an unload before it does not write the choice away.
+    ComPortIn = platform.settings->get(RelaySettings::comPortIn);
+    ComPortOut = platform.settings->get(RelaySettings::comPortOut);
 
     // The first showing, before a position is stored: centred on the screen.
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
@@ -63,7 +91,11 @@ ZelvoFootswitch2::ZelvoFootswitch2(const PlatformServices &platform, QWidget *pa
 
 ZelvoFootswitch2::~ZelvoFootswitch2()
 {
+    // The widgets die after this body has run, and the focus moves as they
+    // go: no application signal may reach this half-destroyed window.
+    disconnect(qGuiApp, nullptr, this, nullptr);
     Timer1.stop();
+    delete m_about;
     delete m_ui;
 }
 
@@ -105,4 +137,72 @@ void ZelvoFootswitch2::chkOnTop_Click()
     // A value of 2 (greyed, from a stored "2") counts as not on top.
     SetAlwaysOnTop(this, m_ui->chkOnTop->value() == 1);
     m_platform.settings->save(RelaySettings::onTop, QString::number(m_ui->chkOnTop->value()));
+}
+
+void ZelvoFootswitch2::ComboComIn_Click()
+{
+    ComPortIn = m_ui->ComboComIn->currentText();
+    ComPortIn = ComPortIn.mid(3, 1);
+    m_platform.settings->save(RelaySettings::comPortIn, ComPortIn);
+}
+
+void ZelvoFootswitch2::ComboComOut_Click()
+{
+    ComPortOut = m_ui->ComboComOut->currentText();
+    ComPortOut = ComPortOut.mid(3, 1);
+    m_platform.settings->save(RelaySettings::comPortOut, ComPortOut);
+}
+
+void ZelvoFootswitch2::closeEvent(QCloseEvent *event)
+{
+    Form_Unload();
+    event->accept();
+}
+
+void ZelvoFootswitch2::Form_Unload()
+{
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+    Timer1.stop();
+
+    SettingsStore &settings = *m_platform.settings;
+    settings.save(RelaySettings::positionLeft, RelaySettings::positionText(WindowPlacement::leftTwips(*this)));
+    settings.save(RelaySettings::positionTop, RelaySettings::positionText(WindowPlacement::topTwips(*this)));
+    settings.save(RelaySettings::onTop, QString::number(m_ui->chkOnTop->value()));
+    // An empty member would wipe out the user's port choice.
+    if (!ComPortIn.isEmpty())
+        settings.save(RelaySettings::comPortIn, ComPortIn);
+    if (!ComPortOut.isEmpty())
+        settings.save(RelaySettings::comPortOut, ComPortOut);
+
+    // End at once: no event of either window runs any more. The About
+    // window goes without its own closing behaviour; both lines drop RTS.
+    delete m_about;
+    MSComm1.close();
+    MSComm2.close();
+    QCoreApplication::quit();
+}
+
+void ZelvoFootswitch2::mnuExit_Click()
+{
+    close();
+}
+
+void ZelvoFootswitch2::mnuIndex_Click()
+{
+    HelpIndex::show(m_helpLocator, m_platform.help, m_platform.messages);
+}
+
+void ZelvoFootswitch2::mnuAbout_Click()
+{
+    // The About window leaves the ports to other programs while it is open;
+    // the return to this window opens them again.
+    MSComm1.close();
+    MSComm2.close();
+    if (!m_about)
+        m_about = new FrmAbout(m_platform);
+    m_about->show();
+    m_about->raise();
+    m_about->activateWindow();
 }

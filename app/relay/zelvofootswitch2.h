@@ -2,6 +2,7 @@
 
 #include "app/relay/activationsequence.h"
 #include "app/relay/footswitchrelay.h"
+#include "app/relay/helplocator.h"
 #include "app/relay/serialline.h"
 #include "platform/platformservices.h"
 
@@ -34,6 +35,15 @@ public:
     // Makes `window` topmost or not, without moving or activating it.
     void SetAlwaysOnTop(QWidget *window, bool onTop);
 
+    // The open About window, if any.
+    QWidget *aboutWindow() const { return m_about; }
+    void setHelpLocator(const HelpLocator &locator) { m_helpLocator = locator; }
+
+    // Saves the five settings, releases both ports and ends the program.
+    // Every way out runs it: Exit, the close box, the window manager, a
+    // termination signal, the session ending. Runs once.
+    void Form_Unload();
+
     // Port number texts ("1" to "9"), mirrors of "ComPort" and "ComPort2".
     QString ComPortIn;
     QString ComPortOut;
@@ -44,16 +54,24 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void chkOnTop_Click();
+    void ComboComIn_Click();
+    void ComboComOut_Click();
+    void mnuExit_Click();
+    void mnuIndex_Click();
+    void mnuAbout_Click();
     void focusWindowChanged(QWindow *focus);
 
     PlatformServices m_platform;
     Ui::ZelvoFootswitch2 *m_ui = nullptr;
     ActivationSequence m_activation;
     FootswitchRelay m_relay;
+    HelpLocator m_helpLocator = HelpLocator::forRunningProgram();
     bool m_firstShowDone = false;
+    bool m_unloaded = false;
     // Set while another window of this program (the About window) had the
     // focus last: the return to this window runs activation again.
     bool m_activateOnReturn = false;

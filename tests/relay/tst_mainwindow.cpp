@@ -1,0 +1,246 @@
+#include "support/mainwindowrig.h"
+
+#include <QAbstractItemView>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+
+class tst_MainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    // port choice
+    void shouldStorePortChosenByKeyboardAndLeaveOpenPortAlone();
+    void shouldStorePortChosenFromListByMouse();
+    void shouldStoreNothingForTypedText_data();
+    void shouldStoreNothingForTypedText();
+    // About round trip and activation
+    void shouldCloseBothPortsAndShowAboutWindow();
+    void shouldOpenNewlyChosenPortOnReturnFromAbout();
+    void shouldNotActivateOnReturnFromAnyOtherWindow();
+    void shouldBringOpenAboutWindowForward();
+    // unload
+    void shouldWriteFiveSettingsInOrderOnClose();
+    void shouldReleaseKeyedOutputOnClose();
+    void shouldKeepStoredPortsWhenUnloadedBeforeActivation();
+    void shouldDestroyAboutWindowOnExit();
+    // help
+    void shouldOpenHelpPageInViewer();
+    void shouldTellWhereItLookedWhenHelpIsMissing();
+
+private:
+    static void activate(QWidget *window);
+
+    std::unique_ptr<MainWindowRig> m_rig;
+};
+
+void tst_MainWindow::init()
+{
+    m_rig = std::make_unique<MainWindowRig>();
+    m_rig->storeWorkingPorts();
+}
+
+void tst_MainWindow::cleanup()
+{
+    m_rig.reset();
+}
+
+void tst_MainWindow::activate(QWidget *window)
+{
+    window->activateWindow();
+    QTRY_COMPARE(QGuiApplication::focusWindow(), window->windowHandle());
+}
+
+void tst_MainWindow::shouldStorePortChosenByKeyboardAndLeaveOpenPortAlone()
+{
+    ZelvoFootswitch2 &window = m_rig->start();
+    QComboBox *combo = m_rig->form().ComboComIn;
+    m_rig->platform.settings.log.clear();
+    for (int i = 0; i < 4; ++i)
+        QTest::keyClick(combo, Qt::Key_Down);
+    QCOMPARE(combo->currentText(), QStringLiteral("Com5"));
+    QCOMPARE(m_rig->platform.settings.values.value(QStringLiteral("ComPort")), QStringLiteral("5"));
+    QCOMPARE(m_rig->platform.settings.saves().last(), QStringLiteral("save ComPort=5"));
+    QCOMPARE(window.ComPortIn, QStringLiteral("5"));
+    // Takes effect at the next activation, not now.
+    QCOMPARE(window.MSComm1.portNumber(), qint16(1));
+    QVERIFY(window.MSComm1.isOpen());
+}
+
+void tst_MainWindow::shouldStorePortChosenFromListByMouse()
+{
+    ZelvoFootswitch2 &window = m_rig->start();
+    QComboBox *combo = m_rig->form().ComboComOut;
+    combo->showPopup();
+    QAbstractItemView *list = combo->view();
+    QTRY_VERIFY(list->isVisible());
+    const QRect item = list->visualRect(list->model()->index(6, 0));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, item.center());
+    QCOMPARE(window.ComPortOut, QStringLiteral("7"));
+    QCOMPARE(m_rig->platform.settings.values.value(QStringLiteral("ComPort2")), QStringLiteral("7"));
+    QVERIFY(m_rig->platform.ports.line(2)->open);
+}
+
+void tst_MainWindow::shouldStoreNothingForTypedText_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::newRow("Enter") << int(Qt::Key_Return);
+    QTest::newRow("keypad Enter") << int(Qt::Key_Enter);
+    QTest::newRow("Tab") << int(Qt::Key_Tab);
+}
+
+void tst_MainWindow::shouldStoreNothingForTypedText()
+{
+    QFETCH(int, key);
+    ZelvoFootswitch2 &window = m_rig->start();
+    activate(&window);
+    QComboBox *combo = m_rig->form().ComboComIn;
+    combo->setFocus();
+    m_rig->platform.settings.log.clear();
+    QLineEdit *field = combo->lineEdit();
+    field->selectAll();
+    QTest::keyClicks(field, QStringLiteral("Com5"));
+    QTest::keyClick(field, Qt::Key(key));
+    QVERIFY(m_rig->platform.settings.saves().isEmpty());
+    QCOMPARE(window.ComPortIn, QStringLiteral("1"));
+    QCOMPARE(combo->count(), 9);
+}
+
+void tst_MainWindow::shouldCloseBothPortsAndShowAboutWindow()
+{
+    ZelvoFootswitch2 &window = m_rig->start();
+    m_rig->input().cts = true;
+    m_rig->tick();
+    m_rig->form().mnuAbout->trigger();
+    QVERIFY(!window.MSComm1.isOpen());
+    QVERIFY(!window.MSComm2.isOpen());
+    QVERIFY(!m_rig->output().rts);
+    // The window keeps showing the keyed state until the next activation.
+    QVERIFY(m_rig->form().Command2->isVisible());
+    QVERIFY(window.aboutWindow());
+    QVERIFY(window.aboutWindow()->isVisible());
+    QVERIFY(!window.aboutWindow()->parentWidget());
+}
+
+void tst_MainWindow::shouldOpenNewlyChosenPortOnReturnFromAbout()
+{
+    ZelvoFootswitch2 &window = m_rig->start();
+    activate(&window);
+    QComboBox *combo = m_rig->form().ComboComIn;
+    for (int i = 0; i < 4; ++i)
+        QTest::keyClick(combo, Qt::Key_Down);
+    m_rig->form().mnuAbout->trigger();
+    activate(window.aboutWindow());
+    activate(&window);
+    QTRY_VERIFY(window.MSComm1.isOpen());
+    QCOMPARE(window.MSComm1.portNumber(), qint16(5));
+    QVERIFY(m_rig->platform.ports.line(5)->rts);
+    QVERIFY(window.MSComm2.isOpen());
+    QVERIFY(m_rig->platform.messages.shown.isEmpty());
+}
+
+void tst_MainWindow::shouldNotActivateOnReturnFromAnyOtherWindow()
+{
+    ZelvoFootswitch2 &window = m_rig->start();
+    activate(&window);
+    m_rig->closePorts();
+    // Stands for one of the program's message boxes.
+    QWidget other;
+    other.show();
+    activate(&other);
+    activate(&window);
+    QVERIFY(!window.MSComm1.isOpen());
+    QVERIFY(!window.MSComm2.isOpen());
+}
+
+void tst_MainWindow::shouldBringOpenAboutWindowForward()
+{
+    ZelvoFootswitch2 &window = m_rig->start();
+    m_rig->form().mnuAbout->trigger();
+    QWidget *about = window.aboutWindow();
+    m_rig->form().mnuAbout->trigger();
+    QCOMPARE(window.aboutWindow(), about);
+    QVERIFY(about->isVisible());
+}
+
+void tst_MainWindow::shouldWriteFiveSettingsInOrderOnClose()
+{
+    ZelvoFootswitch2 &window = m_rig->start();
+    window.move(200, 100);
+    m_rig->platform.settings.log.clear();
+    m_rig->form().mnuExit->trigger();
+    QCOMPARE(m_rig->platform.settings.saves(), (QStringList{
+                                                  QStringLiteral("save Position-Left=3000"),
+                                                  QStringLiteral("save Position-Top=1500"),
+                                                  QStringLiteral("save OnTop=0"),
+                                                  QStringLiteral("save ComPort=1"),
+                                                  QStringLiteral("save ComPort2=2"),
+                                              }));
+    QVERIFY(window.isHidden());
+}
+
+void tst_MainWindow::shouldReleaseKeyedOutputOnClose()
+{
+    ZelvoFootswitch2 &window = m_rig->start();
+    m_rig->form().cmdTx->click();
+    window.close();
+    QVERIFY(!m_rig->output().rts);
+    QVERIFY(!m_rig->output().open);
+    QVERIFY(!m_rig->input().open);
+}
+
+void tst_MainWindow::shouldKeepStoredPortsWhenUnloadedBeforeActivation()
+{
+    m_rig->platform.settings.values.insert(QStringLiteral("ComPort"), QStringLiteral("4"));
+    m_rig->platform.settings.values.insert(QStringLiteral("ComPort2"), QStringLiteral("6"));
+    ZelvoFootswitch2 window(m_rig->platform.services());
+    window.Form_Unload();
+    QCOMPARE(m_rig->platform.settings.values.value(QStringLiteral("ComPort")), QStringLiteral("4"));
+    QCOMPARE(m_rig->platform.settings.values.value(QStringLiteral("ComPort2")), QStringLiteral("6"));
+}
+
+void tst_MainWindow::shouldDestroyAboutWindowOnExit()
+{
+    ZelvoFootswitch2 &window = m_rig->start();
+    m_rig->form().mnuAbout->trigger();
+    QPointer<QWidget> about = window.aboutWindow();
+    QVERIFY(about);
+    m_rig->form().mnuExit->trigger();
+    QVERIFY(!about);
+    QCOMPARE(m_rig->platform.settings.saves().last(), QStringLiteral("save ComPort2=2"));
+}
+
+void tst_MainWindow::shouldOpenHelpPageInViewer()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("share/zelvo-footswitch2/help")));
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("bin")));
+    const QString page = dir.filePath(QStringLiteral("share/zelvo-footswitch2/help/index.html"));
+    QFile file(page);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    ZelvoFootswitch2 &window = m_rig->start();
+    window.setHelpLocator(HelpLocator::forProgramIn(dir.filePath(QStringLiteral("bin"))));
+    m_rig->form().mnuIndex->trigger();
+    QCOMPARE(m_rig->platform.help.shown.size(), 1);
+    QCOMPARE(QFileInfo(m_rig->platform.help.shown.first()).canonicalFilePath(), QFileInfo(page).canonicalFilePath());
+    QVERIFY(m_rig->platform.messages.shown.isEmpty());
+}
+
+void tst_MainWindow::shouldTellWhereItLookedWhenHelpIsMissing()
+{
+    QTemporaryDir dir;
+    ZelvoFootswitch2 &window = m_rig->start();
+    window.setHelpLocator(HelpLocator::forProgramIn(dir.path()));
+    m_rig->form().mnuIndex->trigger();
+    QVERIFY(m_rig->platform.help.shown.isEmpty());
+    QCOMPARE(m_rig->platform.messages.shown.size(), 1);
+    QVERIFY(m_rig->platform.messages.shown.first().contains(QStringLiteral("index.html")));
+}
+
+QTEST_MAIN(tst_MainWindow)
+#include "tst_mainwindow.moc"
