@@ -4,6 +4,7 @@ class SettingsStore;
 class SerialPortFactory;
 class Messages;
 class WindowStacking;
+class HelpViewer;
 
 // The operating system as the windows see it: each a small interface, real
 // in the program and fake in the tests. The windows do not own them.
@@ -13,4 +14,5 @@ struct PlatformServices
     SerialPortFactory *ports = nullptr;
     Messages *messages = nullptr;
     WindowStacking *stacking = nullptr;
+    HelpViewer *help = nullptr;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/platformservices.h"
+#include "support/fakehelpviewer.h"
 #include "support/fakemessages.h"
 #include "support/fakeserialports.h"
 #include "support/fakesettingsstore.h"
@@ -13,6 +14,7 @@ struct FakePlatform
     FakeSerialPorts ports;
     FakeMessages messages;
     FakeWindowStacking stacking;
+    FakeHelpViewer help;
 
     PlatformServices services()
     {
@@ -21,6 +23,7 @@ struct FakePlatform
         services.ports = &ports;
         services.messages = &messages;
         services.stacking = &stacking;
+        services.help = &help;
         return services;
     }
 };
