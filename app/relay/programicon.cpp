@@ -1,0 +1,44 @@
+#include "app/relay/programicon.h"
+
+#include <QPainter>
+#include <QPixmap>
+#include <QSvgRenderer>
+
+namespace {
+
+const QString iconResource = QStringLiteral(":/icons/zelvo-footswitch2.svg");
+
+} // namespace
+
+QImage programIconImage(int size)
+{
+    QSvgRenderer renderer(iconResource);
+    if (!renderer.isValid() || size <= 0)
+        return {};
+
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    // Keep the drawing's own proportions: scale its longer side to the
+    // square and centre the shorter one.
+    const QSizeF drawing = renderer.viewBoxF().size();
+    const qreal scale = size / qMax(drawing.width(), drawing.height());
+    const QSizeF placed = drawing * scale;
+    const QRectF target(QPointF((size - placed.width()) / 2, (size - placed.height()) / 2), placed);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    renderer.render(&painter, target);
+    return image;
+}
+
+QIcon programIcon()
+{
+    // Drawn here rather than through the SVG icon engine plugin, so that the
+    // icon does not depend on a plugin being installed.
+    QIcon icon;
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        const QImage image = programIconImage(size);
+        if (!image.isNull())
+            icon.addPixmap(QPixmap::fromImage(image));
+    }
+    return icon;
+}
