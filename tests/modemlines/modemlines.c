@@ -330,6 +330,8 @@ EXPORT int ioctl(int fd, unsigned long request, ...)
     int probe = 0;
     if (next(fd, TIOCMGET, &probe) != 0 && errno != ENOTTY && errno != EINVAL)
         return -1;
-    errno = saved;
-    return emulate(dir, name, request, (int *)arg);
+    const int result = emulate(dir, name, request, (int *)arg);
+    if (result == 0)
+        errno = saved; /* a successful call leaves errno as it found it */
+    return result;
 }
