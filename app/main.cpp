@@ -1,5 +1,9 @@
 #include "app/relay/zelvofootswitch2.h"
 #include "platform/desktophelpviewer.h"
+#include "platform/detachedprogramlauncher.h"
+#include "platform/nativefileprobe.h"
+#include "platform/nativeregistryreader.h"
+#include "platform/nativetaskbarpresence.h"
 #include "platform/nativewindowstacking.h"
 #include "platform/qsettingsstore.h"
 #include "platform/qtmessages.h"
@@ -22,6 +26,10 @@ int main(int argc, char *argv[])
     QtMessages messages;
     NativeWindowStacking stacking;
     DesktopHelpViewer help;
+    NativeRegistryReader registry;
+    NativeFileProbe files;
+    DetachedProgramLauncher launcher;
+    NativeTaskbarPresence taskbar;
 
     ZelvoFootswitch2 window(PlatformServices{
         .settings = &settings,
@@ -29,6 +37,10 @@ int main(int argc, char *argv[])
         .messages = &messages,
         .stacking = &stacking,
         .help = &help,
+        .registry = &registry,
+        .files = &files,
+        .launcher = &launcher,
+        .taskbar = &taskbar,
     });
 
     // A kill, Ctrl+C or a lost terminal ends the program as its close box does.

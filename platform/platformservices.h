@@ -5,6 +5,10 @@ class SerialPortFactory;
 class Messages;
 class WindowStacking;
 class HelpViewer;
+class RegistryReader;
+class FileProbe;
+class ProgramLauncher;
+class TaskbarPresence;
 
 // The operating system as the windows see it: each a small interface, real
 // in the program and fake in the tests. The windows do not own them.
@@ -15,4 +19,8 @@ struct PlatformServices
     Messages *messages = nullptr;
     WindowStacking *stacking = nullptr;
     HelpViewer *help = nullptr;
+    RegistryReader *registry = nullptr;
+    FileProbe *files = nullptr;
+    ProgramLauncher *launcher = nullptr;
+    TaskbarPresence *taskbar = nullptr;
 };

@@ -1,10 +1,14 @@
 #pragma once
 
 #include "platform/platformservices.h"
+#include "support/fakefileprobe.h"
 #include "support/fakehelpviewer.h"
 #include "support/fakemessages.h"
+#include "support/fakeprogramlauncher.h"
+#include "support/fakeregistry.h"
 #include "support/fakeserialports.h"
 #include "support/fakesettingsstore.h"
+#include "support/faketaskbarpresence.h"
 #include "support/fakewindowstacking.h"
 
 // Every platform interface as a fake, ready to hand to a window.
@@ -15,6 +19,10 @@ struct FakePlatform
     FakeMessages messages;
     FakeWindowStacking stacking;
     FakeHelpViewer help;
+    FakeRegistry registry;
+    FakeFileProbe files;
+    FakeProgramLauncher launcher;
+    FakeTaskbarPresence taskbar;
 
     PlatformServices services()
     {
@@ -24,6 +32,10 @@ struct FakePlatform
         services.messages = &messages;
         services.stacking = &stacking;
         services.help = &help;
+        services.registry = &registry;
+        services.files = &files;
+        services.launcher = &launcher;
+        services.taskbar = &taskbar;
         return services;
     }
 };

@@ -1,0 +1,161 @@
+// The About window on a real X server with a window manager: what only the
+// X11 side shows (task bar state, owner, icon, place, stacking).
+#include "app/about/frmabout.h"
+#include "platform/nativetaskbarpresence.h"
+#include "platform/nativewindowstacking.h"
+#include "support/fakeplatform.h"
+
+#include <QGuiApplication>
+#include <QPointer>
+#include <QTest>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+xcb_connection_t *connection()
+{
+    return qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+}
+
+xcb_atom_t atom(const char *name)
+{
+    xcb_intern_atom_reply_t *reply =
+        xcb_intern_atom_reply(connection(), xcb_intern_atom(connection(), 0, uint16_t(strlen(name)), name), nullptr);
+    const xcb_atom_t result = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    free(reply);
+    return result;
+}
+
+// A property as 32-bit items; empty when the window does not carry it.
+QList<quint32> windowProperty(xcb_window_t window, const char *name)
+{
+    QList<quint32> items;
+    xcb_get_property_reply_t *reply = xcb_get_property_reply(
+        connection(), xcb_get_property(connection(), 0, window, atom(name), XCB_GET_PROPERTY_TYPE_ANY, 0, 4096),
+        nullptr);
+    if (reply && reply->format == 32) {
+        const auto *values = static_cast<const quint32 *>(xcb_get_property_value(reply));
+        const int count = xcb_get_property_value_length(reply) / 4;
+        for (int i = 0; i < count; ++i)
+            items.append(values[i]);
+    }
+    free(reply);
+    return items;
+}
+
+xcb_window_t rootWindow()
+{
+    return xcb_setup_roots_iterator(xcb_get_setup(connection())).data->root;
+}
+
+QPoint clientOriginOnScreen(xcb_window_t window)
+{
+    xcb_translate_coordinates_reply_t *reply = xcb_translate_coordinates_reply(
+        connection(), xcb_translate_coordinates(connection(), window, rootWindow(), 0, 0), nullptr);
+    const QPoint origin = reply ? QPoint(reply->dst_x, reply->dst_y) : QPoint(-1, -1);
+    free(reply);
+    return origin;
+}
+
+} // namespace
+
+class TestFrmAboutX11 : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void shouldGiveWindowNoIconOfItsOwn();
+    void shouldStayOutOfTaskbarWithoutOwner();
+    void shouldPlaceClientAreaAtFixedSpotWithFixedSize();
+    void shouldLeaveAlwaysOnTopMainWindowInFront();
+
+private:
+    QPointer<FrmAbout> open();
+
+    FakePlatform m_fakes;
+    NativeTaskbarPresence m_taskbar;
+};
+
+void TestFrmAboutX11::initTestCase()
+{
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        QSKIP("needs an X server");
+}
+
+QPointer<FrmAbout> TestFrmAboutX11::open()
+{
+    PlatformServices services = m_fakes.services();
+    services.taskbar = &m_taskbar;
+    QPointer<FrmAbout> about = new FrmAbout(services);
+    about->show();
+    if (!QTest::qWaitForWindowExposed(about))
+        qWarning("About window not exposed");
+    return about;
+}
+
+void TestFrmAboutX11::shouldGiveWindowNoIconOfItsOwn()
+{
+    PlatformServices services = m_fakes.services();
+    services.taskbar = &m_taskbar;
+    FrmAbout about(services);
+
+    // Qt writes the icon when it creates the native window. Once mapped,
+    // the window manager may put a default icon of its own there.
+    const auto window = xcb_window_t(about.winId());
+    QVERIFY(windowProperty(window, "_NET_WM_ICON").isEmpty());
+}
+
+void TestFrmAboutX11::shouldStayOutOfTaskbarWithoutOwner()
+{
+    QPointer<FrmAbout> about = open();
+    const auto window = xcb_window_t(about->winId());
+
+    QTRY_VERIFY(windowProperty(window, "_NET_WM_STATE").contains(atom("_NET_WM_STATE_SKIP_TASKBAR")));
+    QVERIFY(windowProperty(window, "WM_TRANSIENT_FOR").isEmpty());
+    QCOMPARE(windowProperty(window, "_NET_WM_WINDOW_TYPE"), QList<quint32>{atom("_NET_WM_WINDOW_TYPE_NORMAL")});
+    delete about;
+}
+
+void TestFrmAboutX11::shouldPlaceClientAreaAtFixedSpotWithFixedSize()
+{
+    QPointer<FrmAbout> about = open();
+    const auto window = xcb_window_t(about->winId());
+
+    QTRY_COMPARE(clientOriginOnScreen(window), QPoint(156, 129));
+    // WM_NORMAL_HINTS: minimum size at 5 and 6, maximum size at 7 and 8.
+    const QList<quint32> hints = windowProperty(window, "WM_NORMAL_HINTS");
+    QVERIFY(hints.size() >= 9);
+    QCOMPARE(QSize(int(hints[5]), int(hints[6])), QSize(382, 237));
+    QCOMPARE(QSize(int(hints[7]), int(hints[8])), QSize(382, 237));
+    delete about;
+}
+
+void TestFrmAboutX11::shouldLeaveAlwaysOnTopMainWindowInFront()
+{
+    QWidget mainWindow;
+    mainWindow.setGeometry(100, 100, 200, 150);
+    NativeWindowStacking stacking;
+    stacking.setAlwaysOnTop(&mainWindow, true);
+    mainWindow.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&mainWindow));
+
+    QPointer<FrmAbout> about = open();
+    about->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(about));
+
+    const auto mainId = quint32(mainWindow.winId());
+    const auto aboutId = quint32(about->winId());
+    // Bottom to top.
+    QTRY_VERIFY(windowProperty(rootWindow(), "_NET_CLIENT_LIST_STACKING").contains(aboutId));
+    const QList<quint32> stackingOrder = windowProperty(rootWindow(), "_NET_CLIENT_LIST_STACKING");
+    QVERIFY(stackingOrder.indexOf(mainId) > stackingOrder.indexOf(aboutId));
+    delete about;
+}
+
+QTEST_MAIN(TestFrmAboutX11)
+#include "tst_frmabout_x11.moc"
