@@ -146,6 +146,9 @@ void TelnetComPortProtocol::handleNegotiation(quint8 verb, quint8 option)
             state = OptionState::Yes;
             break;
         }
+        // A server may refuse at first and offer later: the offer stands.
+        if (!remoteSide && option == OptionComPort && state == OptionState::Yes)
+            m_comPortRefused = false;
     } else {
         switch (state) {
         case OptionState::No:

@@ -100,6 +100,9 @@ public:
     // Subnegotiations dropped as too long, cut short or not understood.
     int malformedCount() const { return m_malformed; }
 
+    // False while a command or subnegotiation has begun and not ended.
+    bool isBetweenCommands() const { return m_mode == Mode::Data; }
+
     // Whether an option is enabled on our side (we WILL) or the server's (it WILL).
     bool isEnabledLocally(quint8 option) const { return m_us[option] == OptionState::Yes; }
     bool isEnabledRemotely(quint8 option) const { return m_him[option] == OptionState::Yes; }

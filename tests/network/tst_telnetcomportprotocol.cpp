@@ -53,6 +53,17 @@ private slots:
         QVERIFY(protocol.takeOutgoing().isEmpty());
     }
 
+    void shouldTakeComPortControlOfferedAfterARefusal()
+    {
+        P protocol;
+        protocol.requestComPortControl();
+        protocol.takeOutgoing();
+        protocol.receive(bytes({P::Iac, P::Dont, 44, P::Iac, P::Do, 44}));
+        QVERIFY(protocol.comPortAccepted());
+        QVERIFY(!protocol.comPortRefused());
+        QCOMPARE(protocol.takeOutgoing(), bytes({P::Iac, P::Will, 44}));
+    }
+
     void shouldAcceptBinaryAndSuppressGoAheadFromTheServer()
     {
         P protocol;
