@@ -104,15 +104,17 @@ void ZelvoFootswitch2::SetAlwaysOnTop(QWidget *window, bool onTop)
     m_platform.stacking->setAlwaysOnTop(window, onTop);
 }
 
-void ZelvoFootswitch2::showEvent(QShowEvent *event)
+void ZelvoFootswitch2::setVisible(bool visible)
 {
-    QMainWindow::showEvent(event);
-    // Showing the window activates it: runs before the window is mapped, so
-    // the stored position and stacking apply from its first appearance.
-    if (!m_firstShowDone) {
+    // Showing the window activates it. The first activation runs before
+    // the native window exists: a position set then is the frame's, which
+    // the window manager honours, and the window appears where it was left
+    // instead of a title bar lower at every start.
+    if (visible && !m_firstShowDone) {
         m_firstShowDone = true;
         m_activation.run();
     }
+    QMainWindow::setVisible(visible);
 }
 
 void ZelvoFootswitch2::focusWindowChanged(QWindow *focus)

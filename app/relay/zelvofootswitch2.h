@@ -52,8 +52,9 @@ public:
     SerialLine MSComm2; // output: RTS keys the transmitter
     QTimer Timer1;      // the 100 ms poll
 
+    void setVisible(bool visible) override;
+
 protected:
-    void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
