@@ -130,7 +130,14 @@ class FootswitchRig:
         return self.lines.line(port.device, "RTS")
 
     def wait_for_rts(self, port, value, timeout=5.0):
-        wait_until(lambda: self.rts(port) == value, timeout, message=f"RTS={value} on {port.path}")
+        # The library renames the state file before it appends the log entry
+        # of the same request: wait for both, so that callers can read the log.
+        def written():
+            if self.rts(port) != value:
+                return False
+            writes = self.lines.writes(port.device, "RTS")
+            return bool(writes) and writes[-1].value("RTS") == value
+        wait_until(written, timeout, message=f"RTS={value} on {port.path}")
 
     def wait_ticks(self, count=1, port=None, timeout=5.0):
         """Waits until the program has read the input port's lines `count`
