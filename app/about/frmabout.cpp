@@ -5,12 +5,26 @@
 #include "ui_frmabout.h"
 
 #include <QKeyEvent>
+#include <QLabel>
 
 namespace {
 
 // Where the client area's top-left corner goes, in pixels at 96 dpi: 2340
 // and 1935 twips. The window is never centred or placed by the user.
 constexpr QPoint clientOrigin(156, 129);
+
+// The rectangles were laid out for a narrower dialog font than most Linux
+// desktops have: there the warning wraps to one line more than its label
+// holds and its end is cut off. Shrink the label's font in half points
+// until the whole text fits, rather than hide part of a warning.
+void fitWrappedText(QLabel *label, qreal smallestPointSize = 6)
+{
+    QFont font = label->font();
+    while (label->heightForWidth(label->width()) > label->height() && font.pointSizeF() > smallestPointSize) {
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+        label->setFont(font);
+    }
+}
 
 } // namespace
 
@@ -60,8 +74,12 @@ void FrmAbout::showEvent(QShowEvent *event)
 {
     // Sent before the window is mapped, so the window manager never shows a
     // task bar button for it.
-    if (!event->spontaneous())
+    if (!event->spontaneous()) {
         m_platform.taskbar->skipTaskbar(this);
+        // Fonts are final only once the style sheets have polished the labels.
+        fitWrappedText(m_ui->lblDescription);
+        fitWrappedText(m_ui->lblDisclaimer);
+    }
     QWidget::showEvent(event);
 }
 

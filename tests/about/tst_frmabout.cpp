@@ -42,6 +42,7 @@ class TestFrmAbout : public QObject
 private slots:
     void cleanup();
     void shouldShowTextsAfterLoad();
+    void shouldShowWholeWarningWithinItsRectangle();
     void shouldShowVersionWithoutPadding_data();
     void shouldShowVersionWithoutPadding();
     void shouldCloseOnEnterAndEsc_data();
@@ -81,6 +82,18 @@ void TestFrmAbout::shouldShowTextsAfterLoad()
                             "and suggested interface circuits."));
     QCOMPARE(button(&about, "cmdOK")->text(), QStringLiteral("OK"));
     QCOMPARE(button(&about, "cmdSysInfo")->text(), QStringLiteral("&System Info..."));
+}
+
+void TestFrmAbout::shouldShowWholeWarningWithinItsRectangle()
+{
+    FakePlatform platform;
+    QPointer<FrmAbout> about = openAbout(platform);
+
+    for (const char *name : {"lblDescription", "lblDisclaimer"}) {
+        QLabel *wrapped = label(about, name);
+        QVERIFY2(wrapped->heightForWidth(wrapped->width()) <= wrapped->height(), name);
+        QVERIFY2(about->rect().contains(wrapped->geometry()), name);
+    }
 }
 
 void TestFrmAbout::shouldShowVersionWithoutPadding_data()
