@@ -1,95 +1,12 @@
 #include "platform/nativetaskbarpresence.h"
 
-#include <QGuiApplication>
+#include "platform/x11windowstate.h"
+
 #include <QWidget>
 #include <QWindow>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
-#elif QT_CONFIG(xcb)
-#include <xcb/xcb.h>
-
-#include <cstdlib>
-#include <cstring>
-
-#include <vector>
-
-namespace {
-
-xcb_atom_t internAtom(xcb_connection_t *connection, const char *name)
-{
-    const xcb_intern_atom_cookie_t cookie = xcb_intern_atom(connection, 0, uint16_t(strlen(name)), name);
-    xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(connection, cookie, nullptr);
-    if (!reply)
-        return XCB_ATOM_NONE;
-    const xcb_atom_t atom = reply->atom;
-    free(reply);
-    return atom;
-}
-
-bool isMapped(xcb_connection_t *connection, xcb_window_t window)
-{
-    xcb_get_window_attributes_reply_t *reply =
-        xcb_get_window_attributes_reply(connection, xcb_get_window_attributes(connection, window), nullptr);
-    if (!reply)
-        return false;
-    const bool mapped = reply->map_state != XCB_MAP_STATE_UNMAPPED;
-    free(reply);
-    return mapped;
-}
-
-xcb_window_t rootOf(xcb_connection_t *connection, xcb_window_t window)
-{
-    xcb_get_geometry_reply_t *reply = xcb_get_geometry_reply(connection, xcb_get_geometry(connection, window), nullptr);
-    if (!reply)
-        return XCB_WINDOW_NONE;
-    const xcb_window_t root = reply->root;
-    free(reply);
-    return root;
-}
-
-// Before mapping, the window's own _NET_WM_STATE carries the states it asks
-// for; Qt merges its own states into it when it maps the window.
-void addStateProperty(xcb_connection_t *connection, xcb_window_t window, xcb_atom_t netWmState, xcb_atom_t state)
-{
-    std::vector<xcb_atom_t> states;
-    xcb_get_property_reply_t *reply = xcb_get_property_reply(
-        connection, xcb_get_property(connection, 0, window, netWmState, XCB_ATOM_ATOM, 0, 1024), nullptr);
-    if (reply) {
-        if (reply->format == 32 && reply->type == XCB_ATOM_ATOM) {
-            const auto *atoms = static_cast<const xcb_atom_t *>(xcb_get_property_value(reply));
-            const int count = xcb_get_property_value_length(reply) / int(sizeof(xcb_atom_t));
-            states.assign(atoms, atoms + count);
-        }
-        free(reply);
-    }
-    for (const xcb_atom_t present : states) {
-        if (present == state)
-            return;
-    }
-    states.push_back(state);
-    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, netWmState, XCB_ATOM_ATOM, 32,
-                        uint32_t(states.size()), states.data());
-}
-
-// Once mapped, the window manager owns the property and takes requests.
-void requestState(xcb_connection_t *connection, xcb_window_t window, xcb_atom_t netWmState, xcb_atom_t state)
-{
-    xcb_client_message_event_t event = {};
-    event.response_type = XCB_CLIENT_MESSAGE;
-    event.format = 32;
-    event.window = window;
-    event.type = netWmState;
-    event.data.data32[0] = 1; // _NET_WM_STATE_ADD
-    event.data.data32[1] = state;
-    event.data.data32[2] = 0;
-    event.data.data32[3] = 1; // source: an application
-    xcb_send_event(connection, 0, rootOf(connection, window),
-                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                   reinterpret_cast<const char *>(&event));
-}
-
-} // namespace
 #endif
 
 NativeTaskbarPresence::NativeTaskbarPresence() = default;
@@ -100,31 +17,16 @@ void NativeTaskbarPresence::skipTaskbar(QWidget *window)
 {
     if (!window)
         return;
-    const WId id = window->winId(); // creates the native window if need be
 #ifdef Q_OS_WIN
     // An owned window gets no task bar button unless it asks for one.
     if (!m_hiddenOwner) {
         m_hiddenOwner = std::make_unique<QWindow>();
         m_hiddenOwner->create();
     }
-    const auto hwnd = reinterpret_cast<HWND>(id);
+    const auto hwnd = reinterpret_cast<HWND>(window->winId());
     SetWindowLongPtrW(hwnd, GWLP_HWNDPARENT, static_cast<LONG_PTR>(m_hiddenOwner->winId()));
     SetWindowLongPtrW(hwnd, GWL_EXSTYLE, GetWindowLongPtrW(hwnd, GWL_EXSTYLE) & ~LONG_PTR(WS_EX_APPWINDOW));
-#elif QT_CONFIG(xcb)
-    if (auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) {
-        xcb_connection_t *connection = x11->connection();
-        const auto xwindow = xcb_window_t(id);
-        const xcb_atom_t netWmState = internAtom(connection, "_NET_WM_STATE");
-        const xcb_atom_t skipTaskbar = internAtom(connection, "_NET_WM_STATE_SKIP_TASKBAR");
-        if (netWmState == XCB_ATOM_NONE || skipTaskbar == XCB_ATOM_NONE)
-            return;
-        if (isMapped(connection, xwindow))
-            requestState(connection, xwindow, netWmState, skipTaskbar);
-        else
-            addStateProperty(connection, xwindow, netWmState, skipTaskbar);
-        xcb_flush(connection);
-    }
 #else
-    Q_UNUSED(id);
+    setX11WindowState(window, "_NET_WM_STATE_SKIP_TASKBAR", true);
 #endif
 }
