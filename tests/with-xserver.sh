@@ -1,40 +1,47 @@
 #!/usr/bin/env bash
 # Runs a command inside a private X server (Xvfb) with a window manager
-# (openbox), on the first free display from :90 on, and stops both after.
+# (openbox), and stops both after.
 # Usage: with-xserver.sh COMMAND [ARGS...]
+# Xvfb picks a free display number itself (-displayfd) and locks it, so
+# tests run in parallel never share a server.
 set -u
 
-display=""
-for n in $(seq 90 140); do
-    if [ ! -e "/tmp/.X${n}-lock" ] && [ ! -e "/tmp/.X11-unix/X${n}" ]; then
-        display=":${n}"
-        break
-    fi
-done
-[ -n "$display" ] || { echo "with-xserver: no free display" >&2; exit 1; }
-
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
+workdir=$(mktemp -d "${TMPDIR:-/tmp}/with-xserver.XXXXXX")
 cleanup() {
     [ -n "${wm:-}" ] && kill "$wm" 2>/dev/null
-    kill "$xvfb" 2>/dev/null
+    [ -n "${xvfb:-}" ] && kill "$xvfb" 2>/dev/null
     wait 2>/dev/null
+    rm -rf "$workdir"
 }
-trap cleanup EXIT INT TERM
+trap cleanup EXIT
+trap 'exit 143' TERM
+trap 'exit 130' INT
 
-export DISPLAY="$display"
-# Wait for the server to answer, then for the window manager to take over.
-for _ in $(seq 1 100); do
-    xdpyinfo >/dev/null 2>&1 && break
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$workdir/display" >"$workdir/xvfb.log" 2>&1 &
+xvfb=$!
+number=""
+for _ in $(seq 1 200); do
+    number=$(tr -dc '0-9' <"$workdir/display")
+    [ -n "$number" ] && break
+    kill -0 "$xvfb" 2>/dev/null || break
     sleep 0.05
 done
-xdpyinfo >/dev/null 2>&1 || { echo "with-xserver: Xvfb did not start on $display" >&2; exit 1; }
+if [ -z "$number" ]; then
+    echo "with-xserver: Xvfb did not start" >&2
+    cat "$workdir/xvfb.log" >&2
+    exit 1
+fi
+export DISPLAY=":$number"
+
+# Wait for the window manager to take over.
 openbox --sm-disable >/dev/null 2>&1 &
 wm=$!
-for _ in $(seq 1 100); do
+for _ in $(seq 1 200); do
     xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
     sleep 0.05
 done
+xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' \
+    || { echo "with-xserver: openbox did not start on $DISPLAY" >&2; exit 1; }
 
 export QT_QPA_PLATFORM=xcb
 "$@"
