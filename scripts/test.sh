@@ -14,4 +14,5 @@ ctest --test-dir "$top/build" --output-on-failure -j"$jobs"
 cmake -S "$top" -B "$top/build-sanitize" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZELVO_SANITIZE=ON
 cmake --build "$top/build-sanitize" -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    LSAN_OPTIONS="suppressions=$top/tests/lsan.supp:print_suppressions=0" \
     ctest --test-dir "$top/build-sanitize" --output-on-failure -j"$jobs"
