@@ -1,0 +1,262 @@
+"""End to end: the main window's ways out, its port choices and the About
+window's round trip, driven with xdotool like a user.
+
+Run under a private X server:
+    tests/with-xserver.sh /usr/bin/python3 tests/e2e/test_mainwindow.py \
+        --program build/zelvo-footswitch2 \
+        --modemlines build/tests/modemlines/libzelvo_modemlines.so
+"""
+
+import argparse
+import os
+import signal
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from zelvo_e2e import FootswitchRig, add_program_arguments, wait_until  # noqa: E402
+from zelvo_e2e.mainwindowdriver import MainWindowDriver  # noqa: E402
+
+OPTIONS = None
+
+# How long the program may take to end after a request to (it saves five
+# keys and closes two ports).
+EXIT_DEADLINE = 5.0
+
+
+class MainWindowTestCase(unittest.TestCase):
+    settings = {"ComPort": "1", "ComPort2": "2"}
+
+    def setUp(self):
+        self.rig = FootswitchRig(OPTIONS.program, OPTIONS.modemlines, settings=self.settings)
+        self.addCleanup(self.rig.close)
+        self.ui = MainWindowDriver(self.rig)
+
+    def start(self, wait_until_open=True):
+        self.rig.start()
+        self.addCleanup(self._show_output_on_failure)
+        if wait_until_open:
+            self.rig.wait_until_open()
+
+    def _show_output_on_failure(self):
+        outcome = getattr(self, "_outcome", None)
+        failed = outcome is not None and not outcome.success
+        if failed:
+            sys.stderr.write(f"--- program output ---\n{self.rig.program_output()}\n")
+            sys.stderr.write(f"--- settings file ---\n{self._settings_text()}\n")
+            log = "\n".join(repr(e) for e in self.rig.lines.log() if e.op != "get")
+            sys.stderr.write(f"--- modem-line writes and drives ---\n{log}\n")
+
+    def _settings_text(self):
+        try:
+            with open(self.rig.settings_path, encoding="utf-8") as f:
+                return f.read()
+        except OSError as error:
+            return str(error)
+
+    # -- helpers -----------------------------------------------------------
+
+    def wait_for_exit(self, timeout=EXIT_DEADLINE):
+        """Waits for the program to end on its own; returns its exit status."""
+        try:
+            self.rig.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.fail(f"the program did not end within {timeout} s")
+        return self.rig.stop()  # ended already: only closes the output file
+
+    def terminate_and_wait(self, sig=signal.SIGTERM):
+        self.rig.send_signal(sig)
+        return self.wait_for_exit()
+
+    def rts_writes(self, number):
+        return [e.value("RTS") for e in self.rig.lines.writes(self.rig.port(number).device, "RTS")]
+
+    def wait_for_new_rts_write(self, number, value, after):
+        """Waits for a write of RTS=value on Com<number> beyond the first
+        `after` writes."""
+        wait_until(lambda: value in self.rts_writes(number)[after:], 5.0,
+                   message=f"a new write of RTS={value} on Com{number}")
+
+    def assert_released_at_end(self, *numbers):
+        for number in numbers:
+            self.assertEqual(self.rig.rts(self.rig.port(number)), 0, f"RTS of Com{number} left high")
+            self.assertEqual(self.rts_writes(number)[-1:], [0], f"last RTS write on Com{number} not low")
+
+
+class TerminationSignalUnloads(MainWindowTestCase):
+    # A stored position and a checked always-on-top box that the unload
+    # must write back as they are.
+    settings = {"Position-Left": "3000", "Position-Top": "2250", "OnTop": "1", "ComPort": "1", "ComPort2": "2"}
+
+    def test_sigterm_saves_the_five_settings_releases_both_ports_and_exits_with_status_0(self):
+        self.start()
+        self.ui.main_window()
+        # The file as the start-up left it, without the keys being rewritten.
+        self.rig.write_settings({"Position-Left": "1", "Position-Top": "1", "OnTop": "0",
+                                 "ComPort": "8", "ComPort2": "9"})
+        began = time.monotonic()
+        status = self.terminate_and_wait()
+        took = time.monotonic() - began
+
+        self.assertEqual(status, 0)
+        self.assertLess(took, EXIT_DEADLINE)
+        stored = self.rig.read_settings()
+        # The window stands where the stored position put it (200, 150 pixels
+        # for its frame, 15 twips a pixel); the box is still checked; the
+        # ports are those of the run, not those written into the file since.
+        self.assertEqual({key: stored.get(key) for key in self.settings}, self.settings)
+        self.assertEqual(set(stored), set(self.settings), "unexpected keys in the group Settings")
+        self.assert_released_at_end(1, 2)
+
+    def test_sigint_and_sighup_end_the_program_as_sigterm_does(self):
+        for sig in (signal.SIGINT, signal.SIGHUP):
+            with self.subTest(signal=sig.name):
+                rig = FootswitchRig(OPTIONS.program, OPTIONS.modemlines,
+                                    settings={"ComPort": "5", "ComPort2": "6"})
+                try:
+                    rig.start()
+                    rig.wait_until_open()
+                    MainWindowDriver(rig).main_window()
+                    rig.send_signal(sig)
+                    rig.wait(EXIT_DEADLINE)
+                    self.assertEqual(rig.stop(), 0)
+                    stored = rig.read_settings()
+                    self.assertEqual((stored.get("ComPort"), stored.get("ComPort2")), ("5", "6"))
+                    self.assertTrue(all(k in stored for k in ("Position-Left", "Position-Top", "OnTop")),
+                                    stored)
+                    self.assertEqual(rig.rts(rig.port(5)), 0)
+                    self.assertEqual(rig.rts(rig.port(6)), 0)
+                except BaseException:
+                    sys.stderr.write(f"--- program output ({sig.name}) ---\n{rig.program_output()}\n")
+                    raise
+                finally:
+                    rig.close()
+
+
+class UnloadAtStartUp(MainWindowTestCase):
+    settings = {"ComPort": "3", "ComPort2": "4"}
+
+    def test_sigterm_during_start_up_keeps_the_stored_port_numbers(self):
+        self.start(wait_until_open=False)
+        # The first sign of life is the start-up activation opening the input
+        # port, before the window is even mapped: ask the program to end then.
+        wait_until(lambda: self.rts_writes(3), 10.0, message="the first write on Com3")
+        status = self.terminate_and_wait()
+        self.assertEqual(status, 0)
+        stored = self.rig.read_settings()
+        self.assertEqual(stored.get("ComPort"), "3")
+        self.assertEqual(stored.get("ComPort2"), "4")
+        for key in ("Position-Left", "Position-Top", "OnTop"):
+            self.assertIn(key, stored)
+        self.assertEqual(self.rig.rts(self.rig.port(3)), 0, "the input's supply left raised")
+        self.assertEqual(self.rig.rts(self.rig.port(4)), 0)
+
+
+class UnloadWhileKeyed(MainWindowTestCase):
+    def test_sigterm_while_the_footswitch_keys_the_transmitter_releases_the_output(self):
+        self.start()
+        self.rig.press()
+        self.rig.wait_for_rts(self.rig.output, 1)
+        status = self.terminate_and_wait()
+        self.assertEqual(status, 0)
+        # The footswitch is still held: only the unload can have released it.
+        self.assertEqual(self.rig.lines.line(self.rig.input.device, "CTS"), 1)
+        self.assert_released_at_end(1, 2)
+        self.assertEqual(self.rts_writes(2), [0, 1, 0])
+
+
+class PortChoiceAndAbout(MainWindowTestCase):
+    settings = {"ComPort": "1", "ComPort2": "2"}
+
+    def setUp(self):
+        super().setUp()
+        self.start()
+        self.main = self.ui.main_window()
+        self.ui.wait_until_active(self.main)
+
+    def test_a_chosen_input_port_is_stored_at_once_and_opened_after_the_about_window(self):
+        self.ui.choose_port("in", 3)
+        wait_until(lambda: self.rig.read_settings().get("ComPort") == "3", 5.0,
+                   message="ComPort=3 stored")
+        self.assertEqual(self.rig.read_settings().get("ComPort2"), "2")
+
+        # The open ports are untouched: Com1 keeps its supply and is still
+        # the footswitch, Com3 has not been opened.
+        self.assertEqual(self.rig.rts(self.rig.port(1)), 1)
+        self.assertEqual(self.rts_writes(3), [])
+        self.rig.wait_ticks(2, port=self.rig.port(1))
+        self.rig.press(self.rig.port(1))
+        self.rig.wait_for_rts(self.rig.port(2), 1)
+        self.rig.release(self.rig.port(1))
+        self.rig.wait_for_rts(self.rig.port(2), 0)
+        self.assertEqual(self.rig.lines.reads(self.rig.port(3).device), [])
+
+        # The About window closes both ports: each is written RTS low.
+        in_writes, out_writes = len(self.rts_writes(1)), len(self.rts_writes(2))
+        about = self.ui.open_about()
+        self.wait_for_new_rts_write(1, 0, in_writes)
+        self.wait_for_new_rts_write(2, 0, out_writes)
+        self.assertEqual(self.rig.rts(self.rig.port(1)), 0)
+        self.assertEqual(self.rig.rts(self.rig.port(2)), 0)
+        self.assertEqual(self.rts_writes(3), [], "the new port opened before the return")
+
+        # Back in the main window: the activation opens Com3 with its supply
+        # raised, and opens the output again.
+        out_writes = len(self.rts_writes(2))
+        self.ui.key("Escape")
+        self.ui.wait_until_gone(about)
+        self.ui.wait_until_active(self.main)
+        self.rig.wait_for_rts(self.rig.port(3), 1)
+        self.wait_for_new_rts_write(2, 0, out_writes)
+        self.assertEqual(self.ui.about_windows(), [])
+
+        # Com3 is the footswitch now; Com1 stays closed and released.
+        self.rig.wait_ticks(1, port=self.rig.port(3))
+        reads_of_com1 = len(self.rig.lines.reads(self.rig.port(1).device))
+        self.rig.press(self.rig.port(3))
+        self.rig.wait_for_rts(self.rig.port(2), 1)
+        self.rig.release(self.rig.port(3))
+        self.rig.wait_for_rts(self.rig.port(2), 0)
+        self.rig.wait_ticks(2, port=self.rig.port(3))
+        self.assertEqual(len(self.rig.lines.reads(self.rig.port(1).device)), reads_of_com1,
+                         "the old input port is still read")
+        self.assertEqual(self.rig.rts(self.rig.port(1)), 0)
+
+        status = self.terminate_and_wait()
+        self.assertEqual(status, 0)
+        stored = self.rig.read_settings()
+        self.assertEqual((stored.get("ComPort"), stored.get("ComPort2")), ("3", "2"))
+        self.assert_released_at_end(3, 2)
+
+    def test_exit_from_the_file_menu_while_the_about_window_is_open_ends_the_program(self):
+        about = self.ui.open_about()
+        in_writes = len(self.rts_writes(1))
+        # Back to the main window with the About window still open: that is
+        # a return too, and the ports open again.
+        self.ui.activate(self.main)
+        self.wait_for_new_rts_write(1, 1, in_writes)
+        self.assertIn(about, self.ui.about_windows())
+
+        self.ui.open_menu("f")
+        self.ui.key("e")  # &Exit
+        status = self.wait_for_exit()
+        self.assertEqual(status, 0)
+        stored = self.rig.read_settings()
+        self.assertEqual((stored.get("ComPort"), stored.get("ComPort2")), ("1", "2"))
+        for key in ("Position-Left", "Position-Top", "OnTop"):
+            self.assertIn(key, stored)
+        self.assert_released_at_end(1, 2)
+
+
+def main():
+    global OPTIONS
+    parser = add_program_arguments(argparse.ArgumentParser(description=__doc__))
+    OPTIONS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
