@@ -35,8 +35,8 @@ def percentile(values, p):
     return ordered[int(rank) - 1]
 
 
-def parse_arguments():
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+def parse_arguments(description=__doc__):
+    parser = argparse.ArgumentParser(description=description, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build-dir", default=os.path.join(TOP, "build"),
                         help="build folder holding the program and the modem-line library (default: build)")
     parser.add_argument("--program", help="path of zelvo-footswitch2 (default: in --build-dir)")
