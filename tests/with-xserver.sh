@@ -3,7 +3,9 @@
 # (openbox), and stops both after.
 # Usage: with-xserver.sh COMMAND [ARGS...]
 # Xvfb picks a free display number itself (-displayfd) and locks it, so
-# tests run in parallel never share a server.
+# tests run in parallel never share a server. -noreset: without it the
+# server resets whenever its last client leaves, and a window manager
+# connecting at that moment fails.
 set -u
 
 workdir=$(mktemp -d "${TMPDIR:-/tmp}/with-xserver.XXXXXX")
@@ -17,7 +19,7 @@ trap cleanup EXIT
 trap 'exit 143' TERM
 trap 'exit 130' INT
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$workdir/display" >"$workdir/xvfb.log" 2>&1 &
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$workdir/display" >"$workdir/xvfb.log" 2>&1 &
 xvfb=$!
 number=""
 for _ in $(seq 1 200); do
