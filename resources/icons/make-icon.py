@@ -40,31 +40,31 @@ def arc(cx, cy, r, start, end, colour, width):
             f'fill="none" stroke="{colour}" stroke-width="{width}"/>')
 
 
-def meter(top, spec):
+def meter(top, face):
     left, width, height = 2, WIDTH - 4, 61
     cx, cy = WIDTH / 2, top + height - 8
-    out = [f'<g id="{spec["name"].lower()}-meter">']
+    out = [f'<g id="{face["name"].lower()}-meter">']
     # frame: dark edge, grey body, light inner bevel, then the face
     out.append(f'<rect x="{left}" y="{top}" width="{width}" height="{height}" rx="5" fill="#5a5a5a"/>')
     out.append(f'<rect x="{left + 1}" y="{top + 1}" width="{width - 2}" height="{height - 2}" rx="4" fill="url(#frame)"/>')
     out.append(f'<rect x="{left + 5}" y="{top + 5}" width="{width - 10}" height="{height - 10}" rx="2" fill="#6e6e6e"/>')
     out.append(f'<rect x="{left + 6}" y="{top + 6}" width="{width - 12}" height="{height - 12}" rx="1.5" fill="url(#face)"/>')
-    scale = spec["scale"]
+    scale = face["scale"]
     first, last = scale[0][1], scale[-1][1]
-    out.append(arc(cx, cy, RADIUS, first, spec["turn"], "#18a318", 4))
-    out.append(arc(cx, cy, RADIUS, spec["turn"], last, "#d81e1e", 4))
+    out.append(arc(cx, cy, RADIUS, first, face["turn"], "#18a318", 4))
+    out.append(arc(cx, cy, RADIUS, face["turn"], last, "#d81e1e", 4))
     for text, angle in scale:
         x1, y1 = polar(cx, cy, RADIUS - 2, angle)
         x2, y2 = polar(cx, cy, RADIUS + 4, angle)
         out.append(f'<line x1="{x1:.2f}" y1="{y1:.2f}" x2="{x2:.2f}" y2="{y2:.2f}" stroke="#202020" stroke-width="1"/>')
         lx, ly = polar(cx, cy, LABEL_RADIUS, angle)
         size = 6.2 if len(text) > 1 else 7
-        colour = "#b01010" if angle > spec["turn"] else "#202020"
+        colour = "#b01010" if angle > face["turn"] else "#202020"
         out.append(f'<text x="{lx:.2f}" y="{ly + 2.3:.2f}" font-family="{FONT}" font-size="{size}" '
                    f'font-weight="bold" text-anchor="middle" fill="{colour}">{text}</text>')
     out.append(f'<text x="{cx:.2f}" y="{cy - 13:.2f}" font-family="{FONT}" font-size="7" '
-               f'font-weight="bold" text-anchor="middle" fill="#404040">{spec["name"]}</text>')
-    nx, ny = polar(cx, cy, RADIUS + 5, spec["needle"])
+               f'font-weight="bold" text-anchor="middle" fill="#404040">{face["name"]}</text>')
+    nx, ny = polar(cx, cy, RADIUS + 5, face["needle"])
     out.append(f'<line x1="{cx:.2f}" y1="{cy:.2f}" x2="{nx:.2f}" y2="{ny:.2f}" stroke="#e00000" '
                f'stroke-width="2" stroke-linecap="round"/>')
     out.append(f'<circle cx="{cx:.2f}" cy="{cy:.2f}" r="3.5" fill="#303030"/>')
