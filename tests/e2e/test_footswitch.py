@@ -6,14 +6,13 @@ Run under a private X server:
         --modemlines build/tests/modemlines/libzelvo_modemlines.so
 """
 
-import argparse
 import os
 import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from zelvo_e2e import FootswitchRig, add_program_arguments  # noqa: E402
+from zelvo_e2e import FootswitchRig, run_tests  # noqa: E402
 
 OPTIONS = None
 
@@ -110,12 +109,5 @@ class FootswitchKeysTheTransmitter(unittest.TestCase):
         self.assertEqual(self.rig.lines.reads(self.rig.port(3).device), [])
 
 
-def main():
-    global OPTIONS
-    parser = add_program_arguments(argparse.ArgumentParser(description=__doc__))
-    OPTIONS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    run_tests(sys.modules[__name__])

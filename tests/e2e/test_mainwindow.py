@@ -7,7 +7,6 @@ Run under a private X server:
         --modemlines build/tests/modemlines/libzelvo_modemlines.so
 """
 
-import argparse
 import os
 import signal
 import subprocess
@@ -17,7 +16,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from zelvo_e2e import FootswitchRig, add_program_arguments, wait_until  # noqa: E402
+from zelvo_e2e import FootswitchRig, run_tests, wait_until  # noqa: E402
 from zelvo_e2e.mainwindowdriver import MainWindowDriver  # noqa: E402
 
 OPTIONS = None
@@ -251,12 +250,5 @@ class PortChoiceAndAbout(MainWindowTestCase):
         self.assert_released_at_end(1, 2)
 
 
-def main():
-    global OPTIONS
-    parser = add_program_arguments(argparse.ArgumentParser(description=__doc__))
-    OPTIONS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    run_tests(sys.modules[__name__])

@@ -12,7 +12,6 @@ Run under a private X server:
         --modemlines build/tests/modemlines/libzelvo_modemlines.so
 """
 
-import argparse
 import os
 import signal
 import sys
@@ -21,7 +20,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from zelvo_e2e import add_program_arguments, wait_until  # noqa: E402
+from zelvo_e2e import run_tests, wait_until  # noqa: E402
 from zelvo_e2e.networkpeer import NetworkRig  # noqa: E402
 
 OPTIONS = None
@@ -114,12 +113,5 @@ class NetworkFootswitchKeysTheTransmitter(unittest.TestCase):
         self.assertEqual(self.rig.stop(), 0)
 
 
-def main():
-    global OPTIONS
-    parser = add_program_arguments(argparse.ArgumentParser(description=__doc__))
-    OPTIONS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    run_tests(sys.modules[__name__])
