@@ -2,55 +2,18 @@
 // with a window manager (see tests/with-xserver.sh).
 #include "platform/nativewindowstacking.h"
 #include "support/mainwindowrig.h"
+#include "support/x11properties.h"
 
 #include <QTest>
 #include <QWindow>
 
-#include <xcb/xcb.h>
-
-#include <cstdlib>
-#include <cstring>
-
 namespace {
 
-xcb_connection_t *connection()
-{
-    return qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
-}
-
-xcb_atom_t atom(const char *name)
-{
-    xcb_intern_atom_reply_t *reply =
-        xcb_intern_atom_reply(connection(), xcb_intern_atom(connection(), 0, uint16_t(strlen(name)), name), nullptr);
-    xcb_atom_t result = XCB_ATOM_NONE;
-    if (reply)
-        result = reply->atom;
-    free(reply);
-    return result;
-}
-
-QList<quint32> windowList(xcb_window_t window, const char *property, xcb_atom_t type)
-{
-    QList<quint32> values;
-    xcb_get_property_reply_t *reply = xcb_get_property_reply(
-        connection(), xcb_get_property(connection(), 0, window, atom(property), type, 0, 1024), nullptr);
-    if (reply) {
-        const auto *data = static_cast<const quint32 *>(xcb_get_property_value(reply));
-        for (int i = 0; i < xcb_get_property_value_length(reply) / 4; ++i)
-            values.append(data[i]);
-    }
-    free(reply);
-    return values;
-}
+using namespace X11;
 
 bool isAbove(QWidget &window)
 {
-    return windowList(xcb_window_t(window.winId()), "_NET_WM_STATE", XCB_ATOM_ATOM).contains(atom("_NET_WM_STATE_ABOVE"));
-}
-
-xcb_window_t rootWindow()
-{
-    return xcb_setup_roots_iterator(xcb_get_setup(connection())).data->root;
+    return windowProperty(xcb_window_t(window.winId()), "_NET_WM_STATE").contains(atom("_NET_WM_STATE_ABOVE"));
 }
 
 // Counts the activations the window receives.
@@ -157,8 +120,8 @@ void tst_StackingX11::shouldKeepTopmostMainWindowInFrontOfAboutWindow()
     // Bottom to top, as the window manager stacks them.
     const auto mainId = quint32(window.winId());
     const auto aboutId = quint32(about->winId());
-    QTRY_VERIFY(windowList(rootWindow(), "_NET_CLIENT_LIST_STACKING", XCB_ATOM_WINDOW).contains(aboutId));
-    const QList<quint32> stacking = windowList(rootWindow(), "_NET_CLIENT_LIST_STACKING", XCB_ATOM_WINDOW);
+    QTRY_VERIFY(windowProperty(rootWindow(), "_NET_CLIENT_LIST_STACKING").contains(aboutId));
+    const QList<quint32> stacking = windowProperty(rootWindow(), "_NET_CLIENT_LIST_STACKING");
     QVERIFY2(stacking.indexOf(mainId) > stacking.indexOf(aboutId), "the About window covers the main window");
 }
 
