@@ -8,11 +8,8 @@ namespace {
 
 const QString iconResource = QStringLiteral(":/icons/zelvo-footswitch2.svg");
 
-} // namespace
-
-QImage programIconImage(int size)
+QImage render(QSvgRenderer &renderer, int size)
 {
-    QSvgRenderer renderer(iconResource);
     if (!renderer.isValid() || size <= 0)
         return {};
 
@@ -30,13 +27,22 @@ QImage programIconImage(int size)
     return image;
 }
 
+} // namespace
+
+QImage programIconImage(int size)
+{
+    QSvgRenderer renderer(iconResource);
+    return render(renderer, size);
+}
+
 QIcon programIcon()
 {
     // Drawn here rather than through the SVG icon engine plugin, so that the
     // icon does not depend on a plugin being installed.
+    QSvgRenderer renderer(iconResource);
     QIcon icon;
     for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
-        const QImage image = programIconImage(size);
+        const QImage image = render(renderer, size);
         if (!image.isNull())
             icon.addPixmap(QPixmap::fromImage(image));
     }
