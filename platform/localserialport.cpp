@@ -50,7 +50,15 @@ bool LocalSerialPort::setRts(bool on)
     return true;
 }
 
-bool LocalSerialPort::readCts(bool *holding)
+bool LocalSerialPort::setDtr(bool on)
+{
+    m_port.clearError();
+    if (!m_port.setDataTerminalReady(on))
+        return fail(classifyLineError());
+    return true;
+}
+
+bool LocalSerialPort::readLine(InputLine line, bool *asserted)
 {
     m_port.clearError();
     // pinoutSignals() answers "no signals" when it fails: only the error
@@ -58,7 +66,20 @@ bool LocalSerialPort::readCts(bool *holding)
     const QSerialPort::PinoutSignals signalSet = m_port.pinoutSignals();
     if (!m_port.isOpen() || m_port.error() != QSerialPort::NoError)
         return fail(classifyLineError());
-    *holding = signalSet.testFlag(QSerialPort::ClearToSendSignal);
+    switch (line) {
+    case InputLine::Cts:
+        *asserted = signalSet.testFlag(QSerialPort::ClearToSendSignal);
+        break;
+    case InputLine::Dsr:
+        *asserted = signalSet.testFlag(QSerialPort::DataSetReadySignal);
+        break;
+    case InputLine::Dcd:
+        *asserted = signalSet.testFlag(QSerialPort::DataCarrierDetectSignal);
+        break;
+    case InputLine::Ri:
+        *asserted = signalSet.testFlag(QSerialPort::RingIndicatorSignal);
+        break;
+    }
     return true;
 }
 

@@ -13,7 +13,8 @@ public:
     bool open(bool rts) override;
     void close() override;
     bool setRts(bool on) override;
-    bool readCts(bool *holding) override;
+    bool setDtr(bool on) override;
+    bool readLine(InputLine line, bool *asserted) override;
 
     Failure failure() const override { return m_failure; }
     QString errorString() const override { return m_errorString; }

@@ -84,7 +84,7 @@ bool NetworkSerialPort::open(bool rts)
     settings += P::comPortCommand(P::SetParity, P::ParityNone);
     settings += P::comPortCommand(P::SetStopSize, P::StopSizeOne);
     settings += P::comPortCommand(P::SetControl, P::ControlNoFlowControl);
-    settings += P::comPortCommand(P::SetModemStateMask, quint8(P::ModemStateCts | P::ModemStateDeltaCts));
+    settings += P::comPortCommand(P::SetModemStateMask, quint8(P::ModemStateInputs | P::ModemStateDeltas));
     // Some servers raise RTS as a client connects: say what it must be.
     settings += P::comPortCommand(P::SetControl, rts ? P::ControlRtsOn : P::ControlRtsOff);
     if (!sendBytes(settings))
@@ -149,13 +149,40 @@ bool NetworkSerialPort::setRts(bool on)
     return true;
 }
 
-bool NetworkSerialPort::readCts(bool *holding)
+bool NetworkSerialPort::setDtr(bool on)
 {
     if (!m_open)
         return fail(Failure::Other, QStringLiteral("port is not open"));
     if (!drain())
         return fail(Failure::DeviceLost, lostReason());
-    *holding = m_protocol.ctsAsserted();
+    using P = TelnetComPortProtocol;
+    if (!sendBytes(P::comPortCommand(P::SetControl, on ? P::ControlDtrOn : P::ControlDtrOff)))
+        return fail(Failure::DeviceLost, lostReason());
+    return true;
+}
+
+bool NetworkSerialPort::readLine(InputLine line, bool *asserted)
+{
+    if (!m_open)
+        return fail(Failure::Other, QStringLiteral("port is not open"));
+    if (!drain())
+        return fail(Failure::DeviceLost, lostReason());
+    using P = TelnetComPortProtocol;
+    const quint8 state = m_protocol.modemState().value_or(0);
+    switch (line) {
+    case InputLine::Cts:
+        *asserted = state & P::ModemStateCts;
+        break;
+    case InputLine::Dsr:
+        *asserted = state & P::ModemStateDsr;
+        break;
+    case InputLine::Dcd:
+        *asserted = state & P::ModemStateDcd;
+        break;
+    case InputLine::Ri:
+        *asserted = state & P::ModemStateRi;
+        break;
+    }
     return true;
 }
 

@@ -28,6 +28,21 @@ void QSettingsStore::save(const QString &key, const QString &text)
     m_settings.sync();
 }
 
+QString QSettingsStore::groupValue(const QString &group, const QString &key) const
+{
+    m_settings.sync();
+    return m_settings.value(group + QLatin1Char('/') + key).toString();
+}
+
+void QSettingsStore::saveGroupValue(const QString &group, const QString &key, const QString &text)
+{
+    if (text.isEmpty())
+        m_settings.remove(group + QLatin1Char('/') + key);
+    else
+        m_settings.setValue(group + QLatin1Char('/') + key, text);
+    m_settings.sync();
+}
+
 QString QSettingsStore::fileName() const
 {
     return m_settings.fileName();

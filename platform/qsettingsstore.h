@@ -15,6 +15,8 @@ public:
 
     QString get(const QString &key) const override;
     void save(const QString &key, const QString &text) override;
+    QString groupValue(const QString &group, const QString &key) const override;
+    void saveGroupValue(const QString &group, const QString &key, const QString &text) override;
 
     QString fileName() const;
 

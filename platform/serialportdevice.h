@@ -1,12 +1,15 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 // One serial port as the program uses it: only its modem-control lines, RTS
-// driven and CTS sensed; never a data byte. Implemented by a local serial
-// port and by a port on a network serial device server.
+// (or DTR) driven and CTS (or DSR, DCD, RI) sensed; never a data byte, apart
+// from a network port's heartbeat. Implemented by a local serial port and by
+// a port on a network serial device server.
 class SerialPortDevice
 {
 public:
@@ -17,17 +20,49 @@ public:
         Other,      // any other refusal of a line operation
     };
 
+    // The input lines a footswitch can be wired to.
+    enum class InputLine { Cts, Dsr, Dcd, Ri };
+
+    // What a fatal-signal handler needs to drop the relay line of this port
+    // without any help from the rest of the program: a descriptor and what
+    // to do with it. Kind::None where the port has nothing to offer (closed,
+    // or a link that only closing can release).
+    struct CrashRelease
+    {
+        enum class Kind { None, ModemLines, SocketBytes, SocketShutdown };
+        Kind kind = Kind::None;
+        int descriptor = -1;
+        QByteArray bytes; // SocketBytes: what lowers the lines at the far end
+    };
+
     virtual ~SerialPortDevice() = default;
 
     // Acquires the port at 9600 8N1 without handshaking and drives RTS to
     // `rts` straight away, so that whatever the platform does to RTS while
-    // opening lasts as short a time as it can.
+    // opening lasts as short a time as it can. May wait, but never longer
+    // than a network port's bounded open.
     virtual bool open(bool rts) = 0;
-    // Releases the port. Safe to call on a port that is not open.
+    // Opens without ever waiting on the caller's thread: `done` runs later on
+    // this thread with the result (or at once, for a port whose open never
+    // waits). Never runs after close() or the device's destruction.
+    virtual void openInBackground(bool rts, std::function<void(bool opened)> done) { done(open(rts)); }
+    // Releases the port (and stops a background open). Safe to call on a
+    // port that is not open.
     virtual void close() = 0;
     virtual bool setRts(bool on) = 0;
+    virtual bool setDtr(bool on) = 0;
     // Samples CTS. On failure returns false and leaves *holding alone.
-    virtual bool readCts(bool *holding) = 0;
+    virtual bool readCts(bool *holding) { return readLine(InputLine::Cts, holding); }
+    // Samples one input line. On failure returns false and leaves *asserted alone.
+    virtual bool readLine(InputLine line, bool *asserted) = 0;
+
+    // Whether this open port tells of input-line changes by itself (then
+    // `handler` runs on this thread soon after a change), rather than only
+    // being polled. Decided at open from what the device can do.
+    virtual bool reportsLineChanges() const { return false; }
+    virtual void setLineChangeHandler(std::function<void()> handler) { (void)handler; }
+
+    virtual CrashRelease crashRelease() const { return {}; }
 
     // What the last failed call above failed with.
     virtual Failure failure() const = 0;

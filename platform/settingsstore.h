@@ -12,4 +12,9 @@ public:
     virtual QString get(const QString &key) const = 0;
     // Takes effect at once: a crash a moment later must not lose the value.
     virtual void save(const QString &key, const QString &text) = 0;
+
+    // The same for the file's other groups ("Ports", "Tls"). Saving the empty
+    // text removes the key, so that its built-in default applies again.
+    virtual QString groupValue(const QString &group, const QString &key) const = 0;
+    virtual void saveGroupValue(const QString &group, const QString &key, const QString &text) = 0;
 };

@@ -53,10 +53,19 @@ public:
     static constexpr quint8 ControlNoFlowControl = 1;
     static constexpr quint8 ControlRtsOn = 11;
     static constexpr quint8 ControlRtsOff = 12;
+    static constexpr quint8 ControlDtrOn = 8;
+    static constexpr quint8 ControlDtrOff = 9;
 
     // NOTIFY-MODEMSTATE bits.
     static constexpr quint8 ModemStateCts = 0x10;
     static constexpr quint8 ModemStateDeltaCts = 0x01;
+    static constexpr quint8 ModemStateDsr = 0x20;
+    static constexpr quint8 ModemStateRi = 0x40;
+    static constexpr quint8 ModemStateDcd = 0x80;
+    // The four input lines and their change bits (delta CTS, delta DSR,
+    // trailing edge of RI, delta DCD).
+    static constexpr quint8 ModemStateInputs = 0xF0;
+    static constexpr quint8 ModemStateDeltas = 0x0F;
 
     // A subnegotiation longer than this is dropped: no server has a reason to
     // send one (the longest is a signature text), and it caps our memory.

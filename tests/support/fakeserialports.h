@@ -15,6 +15,10 @@ struct FakeLineState
     bool open = false;
     bool rts = false;
     bool cts = false;
+    bool dtr = false;
+    bool dsr = false;
+    bool dcd = false;
+    bool ri = false;
     bool gone = false;       // reads and writes fail as for an unplugged device
     bool refuseRts = false;  // RTS writes fail for another reason
     int rtsWrites = 0;
@@ -75,11 +79,24 @@ private:
             ++m_state->rtsWrites;
             return true;
         }
-        bool readCts(bool *holding) override
+        bool setDtr(bool on) override
+        {
+            m_log.append(QStringLiteral("dtr %1=%2").arg(m_number).arg(int(on)));
+            if (m_state->gone)
+                return fail(Failure::DeviceLost, QStringLiteral("I/O error"));
+            m_state->dtr = on;
+            return true;
+        }
+        bool readLine(InputLine line, bool *asserted) override
         {
             if (m_state->gone)
                 return fail(Failure::DeviceLost, QStringLiteral("I/O error"));
-            *holding = m_state->cts;
+            switch (line) {
+            case InputLine::Cts: *asserted = m_state->cts; break;
+            case InputLine::Dsr: *asserted = m_state->dsr; break;
+            case InputLine::Dcd: *asserted = m_state->dcd; break;
+            case InputLine::Ri: *asserted = m_state->ri; break;
+            }
             return true;
         }
         Failure failure() const override { return m_failure; }

@@ -21,6 +21,22 @@ public:
         values.insert(key, text);
     }
 
+    // Other groups' values live in `values` too, as "Group/Key".
+    QString groupValue(const QString &group, const QString &key) const override
+    {
+        return get(group + QLatin1Char('/') + key);
+    }
+
+    void saveGroupValue(const QString &group, const QString &key, const QString &text) override
+    {
+        if (text.isEmpty()) {
+            log.append(QStringLiteral("remove %1/%2").arg(group, key));
+            values.remove(group + QLatin1Char('/') + key);
+        } else {
+            save(group + QLatin1Char('/') + key, text);
+        }
+    }
+
     QStringList saves() const { return log.filter(QStringLiteral("save ")); }
 
     QMap<QString, QString> values;
