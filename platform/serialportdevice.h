@@ -62,6 +62,10 @@ public:
     virtual bool reportsLineChanges() const { return false; }
     virtual void setLineChangeHandler(std::function<void()> handler) { (void)handler; }
 
+    // A network port's keep-alive byte, for a server that drops the lines of
+    // a silent connection. No effect on other ports.
+    virtual void setHeartbeat(bool on) { (void)on; }
+
     virtual CrashRelease crashRelease() const { return {}; }
 
     // What the last failed call above failed with.
@@ -77,4 +81,7 @@ public:
 
     // nullptr for a number that names no port.
     virtual std::unique_ptr<SerialPortDevice> create(int portNumber) = 0;
+    // The device path or network address a number stands for, as the user
+    // would recognise it; empty where the factory cannot say.
+    virtual QString location(int portNumber) const { (void)portNumber; return {}; }
 };

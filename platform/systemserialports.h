@@ -14,7 +14,7 @@ public:
 
     // The device (or network address) that a port number stands for; empty
     // for a number outside 1 to 9.
-    QString location(int portNumber) const;
+    QString location(int portNumber) const override;
 
 private:
     QString m_settingsFile;

@@ -1,5 +1,7 @@
 #include "app/relay/activationsequence.h"
 
+#include "app/relay/portmessages.h"
+#include "app/relay/portrecovery.h"
 #include "app/relay/relaysettings.h"
 #include "app/relay/windowplacement.h"
 #include "app/relay/zelvofootswitch2.h"
@@ -19,6 +21,16 @@ void skipOnFailure(Step step)
         step();
     } catch (const SerialLineError &) {
     }
+}
+
+// The device (as mapped) and why it could not be opened, for the message.
+QString failureDetail(const SerialLine &line, const SerialLineError &error)
+{
+    const QString location = line.location();
+    const QString reason = QString::fromStdString(error.what());
+    if (location.isEmpty() || reason.startsWith(location))
+        return reason;
+    return QStringLiteral("%1: %2").arg(location, reason);
 }
 
 void showPortChoice(QComboBox *combo, const QString &port)
@@ -106,22 +118,29 @@ bool ActivationSequence::openInputPort()
     // A port still open from the last run (the About window was entered
     // again without its command) keeps its connection.
     if (!line.isOpen()) {
+        // An open still under way in the background gives way to this one.
+        line.close();
         const std::optional<qint16> number = RelaySettings::portNumber(m_window.ComPortIn);
+        QString detail;
         bool opened = false;
         if (number) {
             line.select(*number);
             try {
                 line.open();
                 opened = true;
-            } catch (const SerialLineError &) {
+            } catch (const SerialLineError &error) {
+                detail = failureDetail(line, error);
             }
         }
         if (!opened) {
-            m_window.platform().messages->show(QStringLiteral("COM %1: not available. Check for correct Com Port.")
-                                                   .arg(m_window.ComPortIn));
+            m_window.platform().messages->show(PortMessages::inputNotAvailable(m_window.ComPortIn, detail));
+            // Tried again in the background until it comes back.
+            if (number)
+                m_window.recovery().inputOpenFailed();
             return false;
         }
     }
+    m_window.recovery().inputOpened();
     skipOnFailure([&] { line.setRtsEnabled(true); });
     return true;
 }
@@ -132,19 +151,26 @@ bool ActivationSequence::openOutputPort()
     // The released state is about to be shown: the line must come up
     // released too, even if it was keyed by mouse before the ports closed.
     skipOnFailure([&] { line.setRtsEnabled(false); });
-    if (line.isOpen())
+    if (line.isOpen()) {
+        m_window.recovery().outputOpened();
         return true;
+    }
+    line.close();
     const std::optional<qint16> number = RelaySettings::portNumber(m_window.ComPortOut);
+    QString detail;
     if (number) {
         try {
             line.select(*number);
             line.open();
+            m_window.recovery().outputOpened();
             return true;
-        } catch (const SerialLineError &) {
+        } catch (const SerialLineError &error) {
+            detail = failureDetail(line, error);
         }
     }
-    m_window.platform().messages->show(
-        QStringLiteral("COM %1: not available. Check for correct Com Port Out.").arg(m_window.ComPortOut));
+    m_window.platform().messages->show(PortMessages::outputNotAvailable(m_window.ComPortOut, detail));
+    if (number)
+        m_window.recovery().outputOpenFailed();
     return false;
 }
 

@@ -2,7 +2,6 @@
 
 #include "app/relay/serialline.h"
 #include "app/relay/zelvofootswitch2.h"
-#include "platform/messages.h"
 #include "ui_zelvofootswitch2.h"
 
 #include <QTimer>
@@ -33,9 +32,37 @@ void FootswitchRelay::Timer1_Timer()
         // tried again next tick. A port whose device went away while the
         // switch may be held must not leave the transmitter keyed: the
         // footswitch counts as released, and the line is closed now.
-        if (error.kind() == SerialLineError::Kind::DeviceLost)
+        if (error.kind() == SerialLineError::Kind::DeviceLost) {
             status->setChecked(false);
+            emit inputLost();
+        }
     }
+    checkOutput();
+}
+
+void FootswitchRelay::checkOutput()
+{
+    // Nothing else touches the output between edges: without a look at it
+    // every tick, an unplugged relay adapter or a dropped link would only be
+    // noticed at the next press.
+    SerialLine &output = m_window.MSComm2;
+    if (!output.isOpen())
+        return;
+    try {
+        output.ctsHolding();
+    } catch (const SerialLineError &error) {
+        if (error.kind() == SerialLineError::Kind::DeviceLost) {
+            showReleasedMarkers();
+            emit outputLost();
+        }
+    }
+}
+
+void FootswitchRelay::showReleasedMarkers()
+{
+    Ui::ZelvoFootswitch2 &form = m_window.form();
+    form.Command1->setVisible(true);
+    form.Command2->setVisible(false);
 }
 
 void FootswitchRelay::Check1_Click()
@@ -60,9 +87,7 @@ void FootswitchRelay::cmdTx_Click()
 
 void FootswitchRelay::cmdRx_Click()
 {
-    Ui::ZelvoFootswitch2 &form = m_window.form();
-    form.Command1->setVisible(true);
-    form.Command2->setVisible(false);
+    showReleasedMarkers();
     driveOutput(false);
 }
 
@@ -72,12 +97,10 @@ void FootswitchRelay::driveOutput(bool keyed)
     try {
         output.setRtsEnabled(keyed);
     } catch (const SerialLineError &) {
-        // The relay no longer follows the switch, and the user must know:
-        // count the port as closed until the next activation, and say so
-        // once the chain has finished rather than from inside the tick.
-        output.close();
-        const QString message =
-            QStringLiteral("COM %1: not available. Check for correct Com Port Out.").arg(m_window.ComPortOut);
-        QTimer::singleShot(0, this, [this, message] { m_window.platform().messages->show(message); });
+        // The relay no longer follows the switch: the window must not show
+        // "Tx" for a transmitter that is not keyed, and the port is closed
+        // and opened again in the background (which tells the user once).
+        showReleasedMarkers();
+        emit outputLost();
     }
 }

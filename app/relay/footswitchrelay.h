@@ -24,8 +24,17 @@ public:
     void cmdTx_Click();
     void cmdRx_Click();
 
+signals:
+    // The input's device went away while open; the line is closed now.
+    void inputLost();
+    // The output's device went away, or it refused its line: the relay no
+    // longer follows the switch.
+    void outputLost();
+
 private:
     void driveOutput(bool keyed);
+    void checkOutput();
+    void showReleasedMarkers();
 
     ZelvoFootswitch2 &m_window;
 };

@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QScreen>
+#include <QStatusBar>
 #include <QWindow>
 
 namespace {
@@ -37,6 +38,7 @@ ZelvoFootswitch2::ZelvoFootswitch2(const PlatformServices &platform, QWidget *pa
     , m_ui(new Ui::ZelvoFootswitch2)
     , m_activation(*this)
     , m_relay(*this)
+    , m_recovery(*this)
 {
     m_ui->setupUi(this);
     // The rectangles are laid out for an 8-point dialog font; the platform's
@@ -47,9 +49,14 @@ ZelvoFootswitch2::ZelvoFootswitch2(const PlatformServices &platform, QWidget *pa
     paintMarker(m_ui->Command1, QColor(0, 192, 0));
     paintMarker(m_ui->Command2, QColor(192, 64, 0));
     setWindowIcon(programIcon());
-    // The rectangles are the client area: the menu bar comes on top of it.
+    m_statusLine = new PortStatusLine(this);
+    statusBar()->setSizeGripEnabled(false);
+    statusBar()->setFixedHeight(StateLineHeight);
+    statusBar()->addWidget(m_statusLine, 1);
+    // The rectangles are the client area: the menu bar comes on top of it,
+    // the port state line below it.
     resize(m_ui->centralwidget->geometry().size().expandedTo(QSize(180, 133))
-           + QSize(0, menuBar()->sizeHint().height()));
+           + QSize(0, menuBar()->sizeHint().height() + statusBar()->sizeHint().height()));
 
     // Only an item chosen from the list is a port choice. The combo box
     // would also take typed text that matches an item as a choice, on Enter
@@ -61,6 +68,7 @@ ZelvoFootswitch2::ZelvoFootswitch2(const PlatformServices &platform, QWidget *pa
     }
     connect(m_ui->ComboComIn, &QComboBox::activated, this, &ZelvoFootswitch2::ComboComIn_Click);
     connect(m_ui->ComboComOut, &QComboBox::activated, this, &ZelvoFootswitch2::ComboComOut_Click);
+    connect(m_ui->mnuSettings, &QAction::triggered, this, &ZelvoFootswitch2::mnuSettings_Click);
     connect(m_ui->mnuExit, &QAction::triggered, this, &ZelvoFootswitch2::mnuExit_Click);
     connect(m_ui->mnuIndex, &QAction::triggered, this, &ZelvoFootswitch2::mnuIndex_Click);
     connect(m_ui->mnuAbout, &QAction::triggered, this, &ZelvoFootswitch2::mnuAbout_Click);
@@ -81,6 +89,10 @@ ZelvoFootswitch2::ZelvoFootswitch2(const PlatformServices &platform, QWidget *pa
 
     connect(m_ui->chkOnTop, &QCheckBox::stateChanged, this, &ZelvoFootswitch2::chkOnTop_Click);
     m_relay.connectControls();
+    connect(&m_relay, &FootswitchRelay::inputLost, &m_recovery, &PortRecovery::inputLost);
+    connect(&m_relay, &FootswitchRelay::outputLost, &m_recovery, &PortRecovery::outputLost);
+    connect(&m_recovery, &PortRecovery::changed, this, &ZelvoFootswitch2::showPortState);
+    showPortState();
     connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, &ZelvoFootswitch2::focusWindowChanged);
 
     // Precise: the default coarse timer may fire up to 5 % late.
@@ -146,6 +158,7 @@ void ZelvoFootswitch2::ComboComIn_Click()
     ComPortIn = m_ui->ComboComIn->currentText();
     ComPortIn = ComPortIn.mid(3, 1);
     m_platform.settings->save(RelaySettings::comPortIn, ComPortIn);
+    showPortState();
 }
 
 void ZelvoFootswitch2::ComboComOut_Click()
@@ -153,6 +166,24 @@ void ZelvoFootswitch2::ComboComOut_Click()
     ComPortOut = m_ui->ComboComOut->currentText();
     ComPortOut = ComPortOut.mid(3, 1);
     m_platform.settings->save(RelaySettings::comPortOut, ComPortOut);
+    showPortState();
+}
+
+void ZelvoFootswitch2::showPortState()
+{
+    // Each drop-down names the device its number means now; the state line
+    // tells how the port in use is doing.
+    const auto location = [this](const QString &number) {
+        const std::optional<qint16> port = RelaySettings::portNumber(number);
+        return port ? m_platform.ports->location(*port) : QString();
+    };
+    m_ui->ComboComIn->setToolTip(location(ComPortIn));
+    m_ui->ComboComOut->setToolTip(location(ComPortOut));
+    const auto portView = [](const SerialLine &line, const PortSupervisor &supervisor) {
+        return PortStatusLine::Port{QString::number(line.portNumber()), line.location(), supervisor.state(),
+                                    supervisor.retries()};
+    };
+    m_statusLine->showPorts(portView(MSComm1, m_recovery.input()), portView(MSComm2, m_recovery.output()));
 }
 
 void ZelvoFootswitch2::closeEvent(QCloseEvent *event)
@@ -181,9 +212,20 @@ void ZelvoFootswitch2::Form_Unload()
     // End at once: no event of either window runs any more. The About
     // window goes without its own closing behaviour; both lines drop RTS.
     delete m_about;
-    MSComm1.close();
-    MSComm2.close();
+    m_recovery.stop();
     QCoreApplication::quit();
+}
+
+void ZelvoFootswitch2::releasePorts()
+{
+    // Input first, as always: the footswitch loses its supply before the
+    // relay its drive.
+    m_recovery.stop();
+}
+
+void ZelvoFootswitch2::mnuSettings_Click()
+{
+    releasePorts();
 }
 
 void ZelvoFootswitch2::mnuExit_Click()
@@ -200,8 +242,7 @@ void ZelvoFootswitch2::mnuAbout_Click()
 {
     // The About window leaves the ports to other programs while it is open;
     // the return to this window opens them again.
-    MSComm1.close();
-    MSComm2.close();
+    releasePorts();
     if (!m_about)
         m_about = new FrmAbout(m_platform);
     m_about->show();

@@ -3,6 +3,8 @@
 #include "app/relay/activationsequence.h"
 #include "app/relay/footswitchrelay.h"
 #include "app/relay/helplocator.h"
+#include "app/relay/portrecovery.h"
+#include "app/relay/portstatusline.h"
 #include "app/relay/serialline.h"
 #include "platform/platformservices.h"
 
@@ -24,6 +26,9 @@ class ZelvoFootswitch2 : public QMainWindow
     Q_OBJECT
 
 public:
+    // The port state line under the form, in pixels.
+    static constexpr int StateLineHeight = 18;
+
     explicit ZelvoFootswitch2(const PlatformServices &platform, QWidget *parent = nullptr);
     ~ZelvoFootswitch2() override;
 
@@ -31,6 +36,7 @@ public:
     const PlatformServices &platform() const { return m_platform; }
     ActivationSequence &activation() { return m_activation; }
     FootswitchRelay &relay() { return m_relay; }
+    PortRecovery &recovery() { return m_recovery; }
 
     // Makes `window` topmost or not, without moving or activating it.
     void SetAlwaysOnTop(QWidget *window, bool onTop);
@@ -61,15 +67,22 @@ private:
     void chkOnTop_Click();
     void ComboComIn_Click();
     void ComboComOut_Click();
+    void mnuSettings_Click();
     void mnuExit_Click();
     void mnuIndex_Click();
     void mnuAbout_Click();
     void focusWindowChanged(QWindow *focus);
+    // Both ports are left to the wiring while another window of ours that
+    // changes it (About, settings) is open.
+    void releasePorts();
+    void showPortState();
 
     PlatformServices m_platform;
     Ui::ZelvoFootswitch2 *m_ui = nullptr;
     ActivationSequence m_activation;
     FootswitchRelay m_relay;
+    PortRecovery m_recovery;
+    PortStatusLine *m_statusLine = nullptr;
     HelpLocator m_helpLocator = HelpLocator::forRunningProgram();
     bool m_firstShowDone = false;
     bool m_unloaded = false;

@@ -88,7 +88,8 @@ void tst_ActivationSequence::shouldReportOutputPortOnCleanStore()
     ZelvoFootswitch2 &window = rig.start();
     // Both ports default to 1: the input takes it, the output cannot.
     QCOMPARE(rig.platform.messages.shown,
-             QStringList{QStringLiteral("COM 1: not available. Check for correct Com Port Out.")});
+             QStringList{QStringLiteral("COM 1: not available. Check for correct Com Port Out.\n\n"
+                                         "/dev/fake1: not available")});
     QVERIFY(window.MSComm1.isOpen());
     QVERIFY(!window.MSComm2.isOpen());
     QVERIFY(rig.platform.ports.line(1)->rts);
@@ -105,7 +106,8 @@ void tst_ActivationSequence::shouldReportMissingInputPortAndLeaveOutputAlone()
     rig.platform.ports.line(4)->exists = false;
     ZelvoFootswitch2 &window = rig.start();
     QCOMPARE(rig.platform.messages.shown,
-             QStringList{QStringLiteral("COM 4: not available. Check for correct Com Port.")});
+             QStringList{QStringLiteral("COM 4: not available. Check for correct Com Port.\n\n"
+                                         "/dev/fake4: not available")});
     QVERIFY(!window.MSComm1.isOpen());
     QVERIFY(!window.MSComm2.isOpen());
     QVERIFY(!rig.platform.ports.log.join(QLatin1Char(' ')).contains(QStringLiteral(" 5")));

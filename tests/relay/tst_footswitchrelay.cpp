@@ -23,7 +23,6 @@ private slots:
     void shouldChangeNothingWhilePortsAreClosed();
     void shouldReleaseTransmitterWhenInputDeviceIsLost();
     void shouldKeepMouseKeyingWhenInputDeviceIsLost();
-    void shouldTellUserOnceWhenOutputDeviceIsLost();
 
 private:
     std::unique_ptr<MainWindowRig> m_rig;
@@ -177,26 +176,6 @@ void tst_FootswitchRelay::shouldKeepMouseKeyingWhenInputDeviceIsLost()
     QVERIFY(!m_rig->window->MSComm1.isOpen());
 }
 
-void tst_FootswitchRelay::shouldTellUserOnceWhenOutputDeviceIsLost()
-{
-    Ui::ZelvoFootswitch2 &form = m_rig->form();
-    m_rig->output().gone = true;
-    m_rig->input().cts = true;
-    m_rig->tick();
-    // Not from inside the tick: the chain finishes first.
-    QVERIFY(m_rig->platform.messages.shown.isEmpty());
-    QVERIFY(form.Command2->isVisible());
-    QTRY_COMPARE(m_rig->platform.messages.shown,
-                 QStringList{QStringLiteral("COM 2: not available. Check for correct Com Port Out.")});
-    QVERIFY(!m_rig->window->MSComm2.isOpen());
-
-    // The markers go on following the switch; no second message.
-    m_rig->input().cts = false;
-    m_rig->tick();
-    QVERIFY(form.Command1->isVisible());
-    QTest::qWait(0);
-    QCOMPARE(m_rig->platform.messages.shown.size(), 1);
-}
 
 QTEST_MAIN(tst_FootswitchRelay)
 #include "tst_footswitchrelay.moc"

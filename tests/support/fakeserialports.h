@@ -42,7 +42,12 @@ public:
         return std::make_unique<Device>(number, line(number), log);
     }
 
-    // "open 1 rts=0", "rts 2=1", "cts 1", "close 1", in order.
+    QString location(int number) const override
+    {
+        return number >= 1 && number <= 9 ? QStringLiteral("/dev/fake%1").arg(number) : QString();
+    }
+
+    // "open 1 rts=0", "rts 2=1", "dtr 2=0", "close 1", in order.
     QStringList log;
 
 private:

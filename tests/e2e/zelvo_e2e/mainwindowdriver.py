@@ -27,6 +27,8 @@ ABOUT_TITLE = "About Zelvo-FootSwitch2"
 # the rectangles of the two port lists. The menu bar sits above them; the
 # window is the client area (133 pixels high) plus the menu bar.
 CLIENT_HEIGHT = 133
+# The port state line under the form (fixed in the program).
+STATE_LINE_HEIGHT = 18
 COMBO_RECTS = {
     "in": (88, 72, 57, 21),   # ComboComIn
     "out": (88, 104, 57, 21),  # ComboComOut
@@ -123,7 +125,7 @@ class MainWindowDriver:
     # -- the main window's controls ----------------------------------------
 
     def menu_bar_height(self, window):
-        return self.geometry(window)[3] - CLIENT_HEIGHT
+        return self.geometry(window)[3] - CLIENT_HEIGHT - STATE_LINE_HEIGHT
 
     def choose_port(self, combo, number):
         """Chooses Com<number> from ComboComIn ("in") or ComboComOut ("out")
