@@ -5,7 +5,7 @@
 
 namespace {
 
-constexpr int MaxShortDevice = 14;
+constexpr int MaxShortDevice = 16;
 
 QString portText(const QString &direction, const PortStatusLine::Port &port, const QString &device)
 {
@@ -59,7 +59,8 @@ QString PortStatusLine::stateText(PortSupervisor::State state, int retries)
 
 void PortStatusLine::showPorts(const Port &input, const Port &output)
 {
-    m_ports = portText(QStringLiteral("In"), input, shortDevice(input.location)) + QStringLiteral(" · ")
+    // One row for each port: in a narrow window the states stay readable.
+    m_ports = portText(QStringLiteral("In"), input, shortDevice(input.location)) + QLatin1Char('\n')
         + portText(QStringLiteral("Out"), output, shortDevice(output.location));
     m_portsInFull = portText(QStringLiteral("In"), input, input.location) + QLatin1Char('\n')
         + portText(QStringLiteral("Out"), output, output.location);
@@ -82,9 +83,17 @@ void PortStatusLine::resizeEvent(QResizeEvent *event)
 
 void PortStatusLine::refresh()
 {
-    const QString full = m_notice.isEmpty() ? m_ports : m_notice + QStringLiteral(" · ") + m_ports;
+    // A notice (the transmit time-out) takes the place of the input's row:
+    // it is what the operator must read first.
+    QStringList rows = m_ports.split(QLatin1Char('\n'));
+    if (!m_notice.isEmpty())
+        rows.first() = m_notice;
+    const QString full = rows.join(QLatin1Char('\n'));
     setToolTip(m_notice.isEmpty() ? m_portsInFull : m_notice + QLatin1Char('\n') + m_portsInFull);
-    setText(fontMetrics().elidedText(full, Qt::ElideRight, qMax(1, contentsRect().width())));
+    QStringList shown;
+    for (const QString &row : rows)
+        shown.append(fontMetrics().elidedText(row, Qt::ElideRight, qMax(1, contentsRect().width())));
+    setText(shown.join(QLatin1Char('\n')));
     // The whole text, for whoever reads it other than by eye.
     setAccessibleName(full);
 }

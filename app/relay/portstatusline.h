@@ -4,10 +4,11 @@
 
 #include <QLabel>
 
-// The one line under the form that says how the two ports are: for each the
-// number, the device in short and its state ("ready", "lost – retrying").
-// A notice (the transmit time-out's countdown, say) goes in front of it.
-// The whole text, with the devices in full, is in the tooltip.
+// The state line under the form that says how the two ports are: for each
+// the number, the device in short and its state ("ready", "lost – retry 2"),
+// the input above the output. A notice (the transmit time-out's countdown or
+// its release) takes the input's place while it lasts. The whole text, with
+// the devices in full, is in the tooltip.
 class PortStatusLine : public QLabel
 {
     Q_OBJECT

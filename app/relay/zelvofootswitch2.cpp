@@ -54,9 +54,10 @@ ZelvoFootswitch2::ZelvoFootswitch2(const PlatformServices &platform, QWidget *pa
     statusBar()->setFixedHeight(StateLineHeight);
     statusBar()->addWidget(m_statusLine, 1);
     // The rectangles are the client area: the menu bar comes on top of it,
-    // the port state line below it.
-    resize(m_ui->centralwidget->geometry().size().expandedTo(QSize(180, 133))
-           + QSize(0, menuBar()->sizeHint().height() + statusBar()->sizeHint().height()));
+    // the port state line below it. The line needs more width than the form
+    // for both ports' devices and states.
+    resize(m_ui->centralwidget->geometry().size().expandedTo(QSize(StateLineWidth, 133))
+           + QSize(0, menuBar()->sizeHint().height() + StateLineHeight));
 
     // Only an item chosen from the list is a port choice. The combo box
     // would also take typed text that matches an item as a choice, on Enter
@@ -179,11 +180,16 @@ void ZelvoFootswitch2::showPortState()
     };
     m_ui->ComboComIn->setToolTip(location(ComPortIn));
     m_ui->ComboComOut->setToolTip(location(ComPortOut));
-    const auto portView = [](const SerialLine &line, const PortSupervisor &supervisor) {
+    // A port in use shows the number it was opened with; a closed one the
+    // number that the next activation will open.
+    const auto portView = [&](const SerialLine &line, const PortSupervisor &supervisor, const QString &chosen) {
+        if (supervisor.state() == PortSupervisor::State::Closed)
+            return PortStatusLine::Port{chosen, location(chosen), supervisor.state(), 0};
         return PortStatusLine::Port{QString::number(line.portNumber()), line.location(), supervisor.state(),
                                     supervisor.retries()};
     };
-    m_statusLine->showPorts(portView(MSComm1, m_recovery.input()), portView(MSComm2, m_recovery.output()));
+    m_statusLine->showPorts(portView(MSComm1, m_recovery.input(), ComPortIn),
+                            portView(MSComm2, m_recovery.output(), ComPortOut));
 }
 
 void ZelvoFootswitch2::closeEvent(QCloseEvent *event)

@@ -27,7 +27,8 @@ class ZelvoFootswitch2 : public QMainWindow
 
 public:
     // The port state line under the form, in pixels.
-    static constexpr int StateLineHeight = 18;
+    static constexpr int StateLineHeight = 30;
+    static constexpr int StateLineWidth = 250;
 
     explicit ZelvoFootswitch2(const PlatformServices &platform, QWidget *parent = nullptr);
     ~ZelvoFootswitch2() override;

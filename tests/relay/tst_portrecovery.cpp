@@ -217,14 +217,14 @@ void tst_PortRecovery::shouldShowEachPortsStateInTheStateLine()
     m_rig->start();
     auto *line = m_rig->window->findChild<PortStatusLine *>();
     QVERIFY(line);
-    QCOMPARE(line->accessibleName(), QStringLiteral("In Com1 fake1: ready · Out Com2 fake2: ready"));
+    QCOMPARE(line->accessibleName(), QStringLiteral("In Com1 fake1: ready\nOut Com2 fake2: ready"));
     QCOMPARE(m_rig->form().ComboComOut->toolTip(), QStringLiteral("/dev/fake2"));
 
     unplug(m_rig->output());
     m_rig->tick();
     recovery().output().retry();
     QTest::qWait(0);
-    QCOMPARE(line->accessibleName(), QStringLiteral("In Com1 fake1: ready · Out Com2 fake2: lost – retry 1"));
+    QCOMPARE(line->accessibleName(), QStringLiteral("In Com1 fake1: ready\nOut Com2 fake2: lost – retry 1"));
 }
 
 QTEST_MAIN(tst_PortRecovery)

@@ -28,7 +28,7 @@ ABOUT_TITLE = "About Zelvo-FootSwitch2"
 # window is the client area (133 pixels high) plus the menu bar.
 CLIENT_HEIGHT = 133
 # The port state line under the form (fixed in the program).
-STATE_LINE_HEIGHT = 18
+STATE_LINE_HEIGHT = 30
 COMBO_RECTS = {
     "in": (88, 72, 57, 21),   # ComboComIn
     "out": (88, 104, 57, 21),  # ComboComOut
