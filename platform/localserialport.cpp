@@ -1,10 +1,17 @@
 #include "platform/localserialport.h"
 
+#include "platform/linechangewaiter.h"
+
 #include <QFileInfo>
 
 LocalSerialPort::LocalSerialPort(const QString &devicePath)
     : m_devicePath(devicePath)
 {
+}
+
+LocalSerialPort::~LocalSerialPort()
+{
+    close();
 }
 
 bool LocalSerialPort::open(bool rts)
@@ -33,13 +40,49 @@ bool LocalSerialPort::open(bool rts)
         m_port.close();
         return false;
     }
+    startLineChangeWaiter();
     return true;
+}
+
+void LocalSerialPort::startLineChangeWaiter()
+{
+    const LineChangeWaiter::Handle handle = m_port.handle();
+    if (!LineChangeWaiter::supported(handle))
+        return;
+    auto waiter = std::make_unique<LineChangeWaiter>(handle);
+    QObject::connect(waiter.get(), &LineChangeWaiter::linesChanged, waiter.get(), [this] {
+        if (m_lineChangeHandler)
+            m_lineChangeHandler();
+    });
+    if (waiter->start())
+        m_lineChangeWaiter = std::move(waiter);
 }
 
 void LocalSerialPort::close()
 {
+    // The waiting thread uses the descriptor: it ends before the descriptor does.
+    m_lineChangeWaiter.reset();
     if (m_port.isOpen())
         m_port.close();
+}
+
+bool LocalSerialPort::reportsLineChanges() const
+{
+    return m_lineChangeWaiter != nullptr;
+}
+
+void LocalSerialPort::setLineChangeHandler(std::function<void()> handler)
+{
+    m_lineChangeHandler = std::move(handler);
+}
+
+SerialPortDevice::CrashRelease LocalSerialPort::crashRelease() const
+{
+#ifdef Q_OS_UNIX
+    if (m_port.isOpen())
+        return {CrashRelease::Kind::ModemLines, int(m_port.handle()), {}};
+#endif
+    return {};
 }
 
 bool LocalSerialPort::setRts(bool on)
