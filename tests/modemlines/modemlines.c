@@ -23,7 +23,7 @@
  *   modemlines.log  one line per modem-line request of every device, in the
  *                 order they happened (O_APPEND, one write() per line):
  *                 t=<CLOCK_MONOTONIC ns> wall=<CLOCK_REALTIME ns> pid=<pid>
- *                 dev=<name> op=<get|set|bis|bic|wait> lines=<lines written|->
+ *                 dev=<name> op=<get|set|bis|bic|wait|woke> lines=<lines written|->
  *                 RTS=<0|1> DTR=.. CTS=.. DSR=.. DCD=.. RI=..
  *                 The line values are the state after the request. A test
  *                 that changes an input line appends its own line with
@@ -39,8 +39,10 @@
  *                 restarts then; a program that stops a waiting thread with a
  *                 signal installs its handler without it, so it sees no
  *                 difference). A pulse that is over before the waiter reads
- *                 the state again goes unseen. Logged as op=wait with
- *                 lines=- and the state it woke on, when it returns 0.
+ *                 the state again goes unseen. Logged (lines=-) as op=wait
+ *                 with the state it waits from, once it is watching (a
+ *                 change after that line is never missed), and as op=woke
+ *                 with the state it woke on, when it returns 0.
  *   TIOCGICOUNT   succeeds with every count 0: enough for a program to find
  *                 out that the device reports changes; the counts themselves
  *                 are not modelled.
@@ -359,6 +361,7 @@ static int wait_for_change(ioctl_fn next, int fd, const char *dir, const char *n
         errno = EIO;
         return -1;
     }
+    log_request(dir, name, "wait", 0, initial);
     for (;;) {
         if (master_gone(next, fd)) {
             close(watch);
@@ -373,7 +376,7 @@ static int wait_for_change(ioctl_fn next, int fd, const char *dir, const char *n
         }
         if ((state ^ initial) & mask) {
             close(watch);
-            log_request(dir, name, "wait", 0, state);
+            log_request(dir, name, "woke", 0, state);
             return 0;
         }
         /* The slave reports POLLHUP once its master is closed; the timeout
