@@ -162,6 +162,11 @@ bool LineChangeWaiter::start()
 
 void LineChangeWaiter::run()
 {
+    // A thread inherits its creator's signal mask: make sure stop() can reach it.
+    sigset_t wake;
+    sigemptyset(&wake);
+    sigaddset(&wake, wakeSignal());
+    ::pthread_sigmask(SIG_UNBLOCK, &wake, nullptr);
 #ifdef TIOCMIWAIT
     while (!m_stopping) {
         if (::ioctl(m_handle, TIOCMIWAIT, lineMask) == 0)
