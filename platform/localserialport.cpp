@@ -40,19 +40,28 @@ bool LocalSerialPort::open(bool rts)
         m_port.close();
         return false;
     }
-    startLineChangeWaiter();
+    m_reportsLineChanges = LineChangeWaiter::supported(m_port.handle());
+    updateLineChangeWaiter();
     return true;
 }
 
-void LocalSerialPort::startLineChangeWaiter()
+// A waiting thread only where someone listens: an output port, whose input
+// lines nobody reads, keeps none.
+void LocalSerialPort::updateLineChangeWaiter()
 {
-    const LineChangeWaiter::Handle handle = m_port.handle();
-    if (!LineChangeWaiter::supported(handle))
+    const bool wanted = m_port.isOpen() && m_reportsLineChanges && m_lineChangeHandler;
+    if (!wanted) {
+        m_lineChangeWaiter.reset();
         return;
-    auto waiter = std::make_unique<LineChangeWaiter>(handle);
+    }
+    if (m_lineChangeWaiter)
+        return;
+    auto waiter = std::make_unique<LineChangeWaiter>(m_port.handle());
     QObject::connect(waiter.get(), &LineChangeWaiter::linesChanged, waiter.get(), [this] {
-        if (m_lineChangeHandler)
-            m_lineChangeHandler();
+        // A copy: the handler may well replace itself, or close the port
+        // (which ends this waiter) when its read finds the device gone.
+        if (const std::function<void()> handler = m_lineChangeHandler)
+            handler();
     });
     if (waiter->start())
         m_lineChangeWaiter = std::move(waiter);
@@ -62,18 +71,20 @@ void LocalSerialPort::close()
 {
     // The waiting thread uses the descriptor: it ends before the descriptor does.
     m_lineChangeWaiter.reset();
+    m_reportsLineChanges = false;
     if (m_port.isOpen())
         m_port.close();
 }
 
 bool LocalSerialPort::reportsLineChanges() const
 {
-    return m_lineChangeWaiter != nullptr;
+    return m_reportsLineChanges;
 }
 
 void LocalSerialPort::setLineChangeHandler(std::function<void()> handler)
 {
     m_lineChangeHandler = std::move(handler);
+    updateLineChangeWaiter();
 }
 
 SerialPortDevice::CrashRelease LocalSerialPort::crashRelease() const

@@ -21,8 +21,9 @@ public:
     bool setDtr(bool on) override;
     bool readLine(InputLine line, bool *asserted) override;
 
-    // True while open on a device whose driver reports line changes; then a
-    // waiting thread runs the handler on this object's thread after each.
+    // True while open on a device whose driver reports line changes. Then,
+    // while a handler is set, a waiting thread of its own makes the handler
+    // run on this object's thread soon after each change.
     bool reportsLineChanges() const override;
     void setLineChangeHandler(std::function<void()> handler) override;
 
@@ -36,13 +37,14 @@ public:
     QString devicePath() const { return m_devicePath; }
 
 private:
-    void startLineChangeWaiter();
+    void updateLineChangeWaiter();
     bool fail(Failure failure);
     Failure classifyLineError() const;
 
     QString m_devicePath;
     QSerialPort m_port;
     std::function<void()> m_lineChangeHandler;
+    bool m_reportsLineChanges = false;
     // Declared after m_port: it must be gone before the descriptor closes.
     std::unique_ptr<LineChangeWaiter> m_lineChangeWaiter;
     Failure m_failure = Failure::None;

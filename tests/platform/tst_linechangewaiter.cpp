@@ -46,6 +46,7 @@ private slots:
 
     void portRunsTheHandlerOnItsOwnThreadAfterAChange();
     void portPollsOnlyWhereTheDriverCannotReportChanges();
+    void portWaitsOnlyWhileSomeoneListens();
     void portLeavesNoThreadBehindAfterManyOpens();
     void portOffersItsDescriptorForACrashWhileOpen();
 
@@ -223,7 +224,15 @@ void TestLineChangeWaiter::portRunsTheHandlerOnItsOwnThreadAfterAChange()
     QCOMPARE(calls, 1);
     QCOMPARE(handlerThread, QThread::currentThread());
 
-    port.close();
+    // A handler that closes the port (as the relay does when its read finds
+    // the device gone) ends the waiter from within the waiter's own call.
+    port.setLineChangeHandler([&] {
+        ++calls;
+        port.close();
+    });
+    QVERIFY(waitUntilWaiting(1));
+    QVERIFY(m_lines->setLine(dev, QStringLiteral("CTS"), false));
+    QTRY_COMPARE(calls, 2);
     QVERIFY(!port.reportsLineChanges());
 }
 
@@ -232,6 +241,7 @@ void TestLineChangeWaiter::portPollsOnlyWhereTheDriverCannotReportChanges()
     qputenv("ZELVO_MODEMLINES_NO_WAIT", "1");
     const qsizetype threadsBefore = threadCount();
     LocalSerialPort port(m_pty->slavePath());
+    port.setLineChangeHandler([] {});
     QVERIFY2(port.open(false), qPrintable(port.errorString()));
     QVERIFY(!port.reportsLineChanges());
     QCOMPARE(threadCount(), threadsBefore);
@@ -242,11 +252,32 @@ void TestLineChangeWaiter::portPollsOnlyWhereTheDriverCannotReportChanges()
     QVERIFY(holding);
 }
 
+void TestLineChangeWaiter::portWaitsOnlyWhileSomeoneListens()
+{
+    const QString dev = m_pty->modemLinesName();
+    const qsizetype threadsBefore = threadCount();
+    LocalSerialPort port(m_pty->slavePath());
+    QVERIFY(port.open(true));
+    QVERIFY(port.reportsLineChanges());
+    QCOMPARE(threadCount(), threadsBefore);
+
+    int calls = 0;
+    port.setLineChangeHandler([&calls] { ++calls; });
+    QCOMPARE(threadCount(), threadsBefore + 1);
+    QVERIFY(waitUntilWaiting(0));
+    QVERIFY(m_lines->setLine(dev, QStringLiteral("DSR"), true));
+    QTRY_COMPARE(calls, 1);
+
+    port.setLineChangeHandler({});
+    QCOMPARE(threadCount(), threadsBefore);
+}
+
 void TestLineChangeWaiter::portLeavesNoThreadBehindAfterManyOpens()
 {
     const qsizetype threadsBefore = threadCount();
     {
         LocalSerialPort port(m_pty->slavePath());
+        port.setLineChangeHandler([] {});
         // Closing at once catches the thread before or while it enters the
         // driver's wait; closing after the wait has begun, in it.
         for (int i = 0; i < 20; ++i) {
