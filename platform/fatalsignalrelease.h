@@ -14,9 +14,10 @@
 // nothing in the program reads it but the handler.
 namespace FatalSignalRelease {
 
-// Installs the handlers, on a stack of their own so that a stack overflow
-// still runs them. Call once, early, on the main thread. Without Unix signals
-// it does nothing.
+// Installs the handlers. They run on a stack of their own for the calling
+// thread, so that a runaway recursion there still lets them run: call once,
+// early, on the main thread (where the user interface and the relay run).
+// Without Unix signals it does nothing.
 void install();
 
 // Called on the user-interface thread as the output is keyed: what the

@@ -15,6 +15,8 @@
 #include <QTest>
 #include <QThread>
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -194,6 +196,9 @@ void TestLineChangeWaiter::isSupportedOnlyWhereTheDriverReportsChanges()
     QVERIFY(LineChangeWaiter::supported(m_fd));
     qputenv("ZELVO_MODEMLINES_NO_WAIT", "1");
     QVERIFY(!LineChangeWaiter::supported(m_fd));
+    // As a cp210x: the wait itself is refused too, at once.
+    QCOMPARE(::ioctl(m_fd, TIOCMIWAIT, TIOCM_CTS), -1);
+    QVERIFY2(errno == ENOTTY || errno == EINVAL, strerror(errno));
     qputenv("ZELVO_MODEMLINES_NO_WAIT", "0");
     QVERIFY(LineChangeWaiter::supported(m_fd));
     // Something that is no serial device at all.
