@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -24,7 +25,7 @@ using Kind = SerialPortDevice::CrashRelease::Kind;
 
 namespace {
 
-enum class Death { Raise, NullWrite, StackOverflow, Abort };
+enum class Death { Raise, BadWrite, StackOverflow, Abort };
 
 // Recurses until the stack runs out; the additions keep it from becoming a loop.
 int overflowStack(int depth)
@@ -42,9 +43,14 @@ int overflowStack(int depth)
     case Death::Raise:
         ::raise(signalNumber);
         break;
-    case Death::NullWrite:
-        *static_cast<volatile int *>(nullptr) = 1;
+    case Death::BadWrite: {
+        // A page that may not be touched, rather than a null pointer, which
+        // a sanitized build would report and exit from instead of faulting.
+        void *page = ::mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (page != MAP_FAILED)
+            *static_cast<volatile int *>(page) = 1;
         break;
+    }
     case Death::StackOverflow:
         overflowStack(0);
         break;
@@ -107,7 +113,7 @@ void TestFatalSignalRelease::dropsTheModemLinesAndDiesOfTheSignal_data()
     QTest::newRow("SIGILL raised") << Death::Raise << SIGILL;
     QTest::newRow("SIGFPE raised") << Death::Raise << SIGFPE;
     QTest::newRow("abort()") << Death::Abort << SIGABRT;
-    QTest::newRow("write through a null pointer") << Death::NullWrite << SIGSEGV;
+    QTest::newRow("write to a forbidden page") << Death::BadWrite << SIGSEGV;
     QTest::newRow("stack overflow") << Death::StackOverflow << SIGSEGV;
 }
 
