@@ -1,10 +1,17 @@
 #include "platform/localserialport.h"
 
+#include "platform/linechangewaiter.h"
+
 #include <QFileInfo>
 
 LocalSerialPort::LocalSerialPort(const QString &devicePath)
     : m_devicePath(devicePath)
 {
+}
+
+LocalSerialPort::~LocalSerialPort()
+{
+    close();
 }
 
 bool LocalSerialPort::open(bool rts)
@@ -33,13 +40,60 @@ bool LocalSerialPort::open(bool rts)
         m_port.close();
         return false;
     }
+    m_reportsLineChanges = LineChangeWaiter::supported(m_port.handle());
+    updateLineChangeWaiter();
     return true;
+}
+
+// A waiting thread only where someone listens: an output port, whose input
+// lines nobody reads, keeps none.
+void LocalSerialPort::updateLineChangeWaiter()
+{
+    const bool wanted = m_port.isOpen() && m_reportsLineChanges && m_lineChangeHandler;
+    if (!wanted) {
+        m_lineChangeWaiter.reset();
+        return;
+    }
+    if (m_lineChangeWaiter)
+        return;
+    auto waiter = std::make_unique<LineChangeWaiter>(m_port.handle());
+    QObject::connect(waiter.get(), &LineChangeWaiter::linesChanged, waiter.get(), [this] {
+        // A copy: the handler may well replace itself, or close the port
+        // (which ends this waiter) when its read finds the device gone.
+        if (const std::function<void()> handler = m_lineChangeHandler)
+            handler();
+    });
+    if (waiter->start())
+        m_lineChangeWaiter = std::move(waiter);
 }
 
 void LocalSerialPort::close()
 {
+    // The waiting thread uses the descriptor: it ends before the descriptor does.
+    m_lineChangeWaiter.reset();
+    m_reportsLineChanges = false;
     if (m_port.isOpen())
         m_port.close();
+}
+
+bool LocalSerialPort::reportsLineChanges() const
+{
+    return m_reportsLineChanges;
+}
+
+void LocalSerialPort::setLineChangeHandler(std::function<void()> handler)
+{
+    m_lineChangeHandler = std::move(handler);
+    updateLineChangeWaiter();
+}
+
+SerialPortDevice::CrashRelease LocalSerialPort::crashRelease() const
+{
+#ifdef Q_OS_UNIX
+    if (m_port.isOpen())
+        return {CrashRelease::Kind::ModemLines, int(m_port.handle()), {}};
+#endif
+    return {};
 }
 
 bool LocalSerialPort::setRts(bool on)

@@ -23,15 +23,38 @@
  *   modemlines.log  one line per modem-line request of every device, in the
  *                 order they happened (O_APPEND, one write() per line):
  *                 t=<CLOCK_MONOTONIC ns> wall=<CLOCK_REALTIME ns> pid=<pid>
- *                 dev=<name> op=<get|set|bis|bic> lines=<lines written|->
+ *                 dev=<name> op=<get|set|bis|bic|wait|woke> lines=<lines written|->
  *                 RTS=<0|1> DTR=.. CTS=.. DSR=.. DCD=.. RI=..
  *                 The line values are the state after the request. A test
  *                 that changes an input line appends its own line with
  *                 op=drive, so the order of test and program is in one file.
  *
+ * Waiting for a change, as a serial driver that reports them does:
+ *   TIOCMIWAIT    blocks until one of the input lines in its mask (TIOCM_CTS,
+ *                 TIOCM_DSR, TIOCM_CD, TIOCM_RNG) differs from its value at the
+ *                 call, watching the state file's folder with inotify. Fails
+ *                 with EIO when the master goes away (or is gone already),
+ *                 and with EINTR when a signal handler runs, whether or not
+ *                 the handler was installed with SA_RESTART (the kernel's
+ *                 restarts then; a program that stops a waiting thread with a
+ *                 signal installs its handler without it, so it sees no
+ *                 difference). A pulse that is over before the waiter reads
+ *                 the state again goes unseen. Logged (lines=-) as op=wait
+ *                 with the state it waits from, once it is watching (a
+ *                 change after that line is never missed), and as op=woke
+ *                 with the state it woke on, when it returns 0.
+ *   TIOCGICOUNT   succeeds with every count 0: enough for a program to find
+ *                 out that the device reports changes; the counts themselves
+ *                 are not modelled.
+ *
+ *   ZELVO_MODEMLINES_NO_WAIT  set and not "0": both requests go to the real
+ *                 ioctl(), which refuses them on a pseudo-terminal (ENOTTY,
+ *                 EINVAL) as a USB adapter whose driver has no such support
+ *                 does, so that a test can take a program's polling path.
+ *
  * A request on a slave whose master went away fails as the kernel fails it
  * (EIO), as a real device that was unplugged does. Everything that is not one
- * of the four requests on a pseudo-terminal slave goes to the real ioctl().
+ * of these requests on a pseudo-terminal slave goes to the real ioctl().
  *
  * Not modelled: the kernel's raising of RTS and DTR at open and dropping them
  * at the last close (HUPCL); the state file keeps whatever was last written.
@@ -46,7 +69,10 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <linux/serial.h>
+#include <poll.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -305,6 +331,78 @@ static int emulate(const char *dir, const char *name, unsigned long request, int
     return 0;
 }
 
+/* Whether the slave's master is gone (then the kernel answers EIO). */
+static int master_gone(ioctl_fn next, int fd)
+{
+    const int saved = errno;
+    int probe = 0;
+    const int gone = next(fd, TIOCMGET, &probe) != 0 && errno != ENOTTY && errno != EINVAL;
+    errno = saved;
+    return gone;
+}
+
+/* TIOCMIWAIT: waits until an input line of `mask` changes. */
+static int wait_for_change(ioctl_fn next, int fd, const char *dir, const char *name, int mask)
+{
+    mask &= TIOCM_CTS | TIOCM_DSR | TIOCM_CAR | TIOCM_RNG;
+    const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    if (watch < 0)
+        return -1;
+    /* Renames into place and other writers' closes, and a new file. */
+    if (inotify_add_watch(watch, dir, IN_MOVED_TO | IN_CLOSE_WRITE | IN_CREATE | IN_DELETE) < 0) {
+        close(watch);
+        errno = EIO;
+        return -1;
+    }
+    /* Read after the watch is in place: no change can fall in between. */
+    int initial;
+    if (read_state(dir, name, &initial) != 0) {
+        close(watch);
+        errno = EIO;
+        return -1;
+    }
+    log_request(dir, name, "wait", 0, initial);
+    for (;;) {
+        if (master_gone(next, fd)) {
+            close(watch);
+            errno = EIO;
+            return -1;
+        }
+        int state;
+        if (read_state(dir, name, &state) != 0) {
+            close(watch);
+            errno = EIO;
+            return -1;
+        }
+        if ((state ^ initial) & mask) {
+            close(watch);
+            log_request(dir, name, "woke", 0, state);
+            return 0;
+        }
+        /* The slave reports POLLHUP once its master is closed; the timeout
+         * is only a safety net for a folder that was replaced meanwhile. */
+        struct pollfd fds[2] = {{.fd = watch, .events = POLLIN}, {.fd = fd, .events = 0}};
+        const int ready = poll(fds, 2, 500);
+        if (ready < 0) {
+            const int error = errno;
+            close(watch);
+            errno = error == EINTR ? EINTR : EIO;
+            return -1;
+        }
+        if (fds[0].revents & POLLIN) {
+            char events[4096] __attribute__((aligned(__alignof__(struct inotify_event))));
+            while (read(watch, events, sizeof events) > 0) {
+            }
+        }
+    }
+}
+
+static int no_wait(void)
+{
+    const char *value = getenv("ZELVO_MODEMLINES_NO_WAIT");
+    return value && *value && strcmp(value, "0") != 0;
+}
+
 EXPORT int ioctl(int fd, unsigned long request, ...)
 {
     va_list args;
@@ -318,10 +416,31 @@ EXPORT int ioctl(int fd, unsigned long request, ...)
         return -1;
     }
     const int modem = request == TIOCMGET || request == TIOCMSET || request == TIOCMBIS || request == TIOCMBIC;
-    const char *dir = modem ? getenv("ZELVO_MODEMLINES_DIR") : NULL;
+    const int waiting = (request == TIOCMIWAIT || request == TIOCGICOUNT) && !no_wait();
+    const char *dir = modem || waiting ? getenv("ZELVO_MODEMLINES_DIR") : NULL;
     char name[64];
     if (!dir || !*dir || !pty_slave_name(fd, name, sizeof name))
         return next(fd, request, arg);
+
+    if (request == TIOCMIWAIT) {
+        const int saved = errno;
+        const int result = wait_for_change(next, fd, dir, name, (int)(unsigned long)arg);
+        if (result == 0)
+            errno = saved;
+        return result;
+    }
+    if (request == TIOCGICOUNT) {
+        if (master_gone(next, fd)) {
+            errno = EIO;
+            return -1;
+        }
+        if (!arg) {
+            errno = EFAULT;
+            return -1;
+        }
+        memset(arg, 0, sizeof(struct serial_icounter_struct));
+        return 0;
+    }
 
     /* Ask the kernel first: a slave whose master is gone answers EIO, and a
      * test needs that to see a device that went away. ENOTTY is the usual

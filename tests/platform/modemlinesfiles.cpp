@@ -82,6 +82,13 @@ QList<QStringList> ModemLinesFiles::requests(const QString &device) const
     return entries;
 }
 
+QList<QStringList> ModemLinesFiles::requests(const QString &device, const QString &op) const
+{
+    QList<QStringList> entries = requests(device);
+    entries.removeIf([&op](const QStringList &entry) { return field(entry, QStringLiteral("op")) != op; });
+    return entries;
+}
+
 QList<QStringList> ModemLinesFiles::rtsWrites(const QString &device) const
 {
     QList<QStringList> writes;

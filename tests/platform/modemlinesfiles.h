@@ -20,6 +20,8 @@ public:
     bool setLine(const QString &device, const QString &name, bool on);
     // Log entries of a device, each as its "key=value" fields.
     QList<QStringList> requests(const QString &device) const;
+    // Entries of one kind ("get", "wait", "woke", ...).
+    QList<QStringList> requests(const QString &device, const QString &op) const;
     // Entries that wrote RTS.
     QList<QStringList> rtsWrites(const QString &device) const;
 

@@ -12,7 +12,9 @@ class LogEntry:
     pid:    process that made the request
     dev:    device name, "pts-N" for /dev/pts/N
     op:     "get" (TIOCMGET), "set" (TIOCMSET), "bis" (TIOCMBIS),
-            "bic" (TIOCMBIC), or "drive" (a test changed an input line)
+            "bic" (TIOCMBIC), "wait" (TIOCMIWAIT began waiting), "woke"
+            (TIOCMIWAIT returned on a change), or "drive" (a test changed an
+            input line)
     lines:  the lines the request wrote, e.g. ("RTS",) or ("RTS", "DTR");
             empty for a read
     values: every line's state after the request, e.g. {"RTS": 1, "CTS": 0}

@@ -15,9 +15,16 @@ class ModemLines:
     The program (with the library preloaded and ZELVO_MODEMLINES_DIR set to
     this folder) drives RTS and DTR; a test drives CTS, DSR, DCD and RI as the
     far end of the cable would. Devices are named "pts-N" for /dev/pts/N.
+
+    The library also lets the program wait for an input-line change
+    (TIOCMIWAIT), logging op=wait as a wait begins and op=woke as it returns;
+    with NO_WAIT_VARIABLE set to "1" in the program's environment it refuses
+    that wait, as a USB adapter without the driver support does, and the
+    program can only poll.
     """
 
     LOG_NAME = "modemlines.log"
+    NO_WAIT_VARIABLE = "ZELVO_MODEMLINES_NO_WAIT"
 
     def __init__(self, directory):
         self.directory = directory
@@ -98,3 +105,11 @@ class ModemLines:
     def reads(self, device):
         """The program's TIOCMGET requests on a device, in order."""
         return [e for e in self.log(device) if e.op == "get"]
+
+    def waits(self, device):
+        """The program's waits for a line change on a device, as each began."""
+        return [e for e in self.log(device) if e.op == "wait"]
+
+    def wakes(self, device):
+        """The program's waits for a line change that returned on a change."""
+        return [e for e in self.log(device) if e.op == "woke"]
