@@ -274,6 +274,26 @@ class PortChoiceAndAbout(MainWindowTestCase):
         self.assert_released_at_end(1, 2)
 
 
+class WithoutXServer(MainWindowTestCase):
+    """Qt tries the platforms of a list in turn: with no X server reachable
+    the program runs on the next one (offscreen here, Wayland on a desktop)
+    instead of failing, and its X11-only calls stand aside."""
+
+    def setUp(self):
+        self.rig = FootswitchRig(OPTIONS.program, OPTIONS.modemlines, settings=self.settings,
+                                 env={"DISPLAY": "", "QT_QPA_PLATFORM": "xcb;offscreen"})
+        self.addCleanup(self.rig.close)
+
+    def test_the_program_runs_on_the_next_platform_and_ends_with_status_0(self):
+        self.start()
+        self.rig.press()
+        self.rig.wait_for_rts(self.rig.output, 1)
+        self.rig.release()
+        self.rig.wait_for_rts(self.rig.output, 0)
+        self.assertEqual(self.terminate_and_wait(), 0)
+        self.assert_released_at_end(1, 2)
+
+
 class OneProgramPerUser(MainWindowTestCase):
     """A second start on the same settings file hands over to the running
     program instead of opening the ports a second time."""
