@@ -18,7 +18,7 @@ int main(int argc, char *argv[])
     // Window positions and stacking work only through X11: on a Wayland
     // desktop, run under XWayland unless the user chose otherwise. Without
     // an X server (no XWayland) Qt goes on to the next platform in the list
-    // rather than give up, and the window manager places the window.
+    // rather than give up, and the compositor places the window.
     const bool choosePlatform = qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
     if (choosePlatform)
         qputenv("QT_QPA_PLATFORM", "xcb;wayland");

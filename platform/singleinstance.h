@@ -47,9 +47,10 @@ public:
     // true, with a warning.
     bool claim();
 
-    // After a failed claim(): asks the running copy to come to the front.
-    // Emits handedOver(0) once it has confirmed, handedOver(1) when it could
-    // not be reached within HandOverTimeoutMs.
+    // Once, after a failed claim(): asks the running copy to come to the
+    // front. Emits handedOver(0) once it has confirmed, handedOver(1) when
+    // it could not be reached within HandOverTimeoutMs; never from within
+    // this call, so the caller may enter its event loop afterwards.
     void handOver();
 
     QString lockFileName() const { return m_lockFile.fileName(); }
