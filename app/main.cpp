@@ -7,6 +7,7 @@
 #include "platform/nativewindowstacking.h"
 #include "platform/qsettingsstore.h"
 #include "platform/qtmessages.h"
+#include "platform/singleinstance.h"
 #include "platform/systemserialports.h"
 #include "platform/terminationsignals.h"
 
@@ -15,11 +16,27 @@
 int main(int argc, char *argv[])
 {
     // Window positions and stacking work only through X11: on a Wayland
-    // desktop, run under XWayland unless the user chose otherwise.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
+    // desktop, run under XWayland unless the user chose otherwise. Without
+    // an X server (no XWayland) Qt goes on to the next platform in the list
+    // rather than give up, and the compositor places the window.
+    const bool choosePlatform = qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    if (choosePlatform)
+        qputenv("QT_QPA_PLATFORM", "xcb;wayland");
 
     QApplication app(argc, argv);
+
+    // Programs started from here (help viewer, system tools) choose their own.
+    if (choosePlatform)
+        qunsetenv("QT_QPA_PLATFORM");
+
+    // Before anything reads or writes a setting or a port: a second copy
+    // would fight the first over both.
+    SingleInstance instance(QSettingsStore::defaultFileName());
+    if (!instance.claim()) {
+        QObject::connect(&instance, &SingleInstance::handedOver, &app, &QCoreApplication::exit);
+        instance.handOver();
+        return app.exec();
+    }
 
     QSettingsStore settings;
     SystemSerialPorts ports(settings.fileName());
@@ -46,6 +63,14 @@ int main(int argc, char *argv[])
     // A kill, Ctrl+C or a lost terminal ends the program as its close box does.
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &window, &ZelvoFootswitch2::close);
+
+    // A later start asks for the window instead of running.
+    QObject::connect(&instance, &SingleInstance::raiseRequested, &window, [&window] {
+        window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+        window.show();
+        window.raise();
+        window.activateWindow();
+    });
 
     window.show();
     return app.exec();

@@ -91,9 +91,11 @@ void requestState(xcb_connection_t *connection, xcb_window_t window, xcb_atom_t 
 bool setX11WindowState(QWidget *window, const char *stateAtom, bool on)
 {
     auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!window || !x11)
+    // The offscreen platform offers the X11 interface even without an X
+    // server, with no connection behind it.
+    xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
+    if (!window || !connection)
         return false;
-    xcb_connection_t *connection = x11->connection();
     const auto xwindow = xcb_window_t(window->winId()); // creates the native window if need be
     const xcb_atom_t netWmState = internAtom(connection, "_NET_WM_STATE");
     const xcb_atom_t state = internAtom(connection, stateAtom);

@@ -1,8 +1,8 @@
 // The About window on a real X server with a window manager: what only the
-// X11 side shows (task bar state, owner, icon, place, stacking).
+// X11 side shows (task bar state, owner, icon, place). Its stacking under an
+// always-on-top main window is in tests/relay/tst_stacking_x11.cpp.
 #include "app/about/frmabout.h"
 #include "platform/nativetaskbarpresence.h"
-#include "platform/nativewindowstacking.h"
 #include "support/fakeplatform.h"
 #include "support/x11properties.h"
 
@@ -34,7 +34,6 @@ private slots:
     void shouldGiveWindowNoIconOfItsOwn();
     void shouldStayOutOfTaskbarWithoutOwner();
     void shouldPlaceClientAreaAtFixedSpotWithFixedSize();
-    void shouldLeaveAlwaysOnTopMainWindowInFront();
 
 private:
     QPointer<FrmAbout> open();
@@ -92,30 +91,9 @@ void TestFrmAboutX11::shouldPlaceClientAreaAtFixedSpotWithFixedSize()
     // WM_NORMAL_HINTS: minimum size at 5 and 6, maximum size at 7 and 8.
     const QList<quint32> hints = windowProperty(window, "WM_NORMAL_HINTS");
     QVERIFY(hints.size() >= 9);
-    QCOMPARE(QSize(int(hints[5]), int(hints[6])), QSize(382, 237));
-    QCOMPARE(QSize(int(hints[7]), int(hints[8])), QSize(382, 237));
-    delete about;
-}
-
-void TestFrmAboutX11::shouldLeaveAlwaysOnTopMainWindowInFront()
-{
-    QWidget mainWindow;
-    mainWindow.setGeometry(100, 100, 200, 150);
-    NativeWindowStacking stacking;
-    stacking.setAlwaysOnTop(&mainWindow, true);
-    mainWindow.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&mainWindow));
-
-    QPointer<FrmAbout> about = open();
-    about->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(about));
-
-    const auto mainId = quint32(mainWindow.winId());
-    const auto aboutId = quint32(about->winId());
-    // Bottom to top.
-    QTRY_VERIFY(windowProperty(rootWindow(), "_NET_CLIENT_LIST_STACKING").contains(aboutId));
-    const QList<quint32> stackingOrder = windowProperty(rootWindow(), "_NET_CLIENT_LIST_STACKING");
-    QVERIFY(stackingOrder.indexOf(mainId) > stackingOrder.indexOf(aboutId));
+    // The window manager offers no resizing: both are the window's size.
+    QCOMPARE(QSize(int(hints[5]), int(hints[6])), about->size());
+    QCOMPARE(QSize(int(hints[7]), int(hints[8])), about->size());
     delete about;
 }
 

@@ -128,18 +128,18 @@ void TestStartSysInfo::shouldNotTryFolderWhenPathValueIsEmpty()
 void TestStartSysInfo::shouldStartAfreshOnEveryCall()
 {
     FakePlatform platform;
-    platform.registry.setText(folderKey, "MSINFO", QStringLiteral("C:\\Tools"));
-    platform.files.files.insert(QStringLiteral("C:\\Tools\\MSINFO32.EXE"), FileProbe::Result::PlainFile);
+    const QString tool = QStringLiteral("C:\\Program Files\\msinfo32.exe");
+    platform.registry.setText(pathKey, "PATH", tool);
     SysInfoLauncher launcher(platform.services());
-
-    launcher.StartSysInfo();
     launcher.StartSysInfo();
 
-    // A tool path kept from the first call would grow a second "\MSINFO32.EXE".
-    const QStringList expected{QStringLiteral("C:\\Tools\\MSINFO32.EXE"), QStringLiteral("C:\\Tools\\MSINFO32.EXE")};
-    QCOMPARE(platform.files.probed, expected);
-    QCOMPARE(platform.launcher.launched, expected);
-    QVERIFY(platform.messages.shown.isEmpty());
+    // A value of a type the launcher does not read leaves the path as it
+    // was before the read: empty, unless the previous call's path was kept.
+    platform.registry.set(pathKey, "PATH", 2, QByteArray("%ProgramFiles%\\msinfo32.exe").append('\0'));
+    launcher.StartSysInfo();
+
+    QCOMPARE(platform.launcher.launched, (QStringList{tool, QString()}));
+    QCOMPARE(platform.messages.shown, QStringList{unavailable});
 }
 
 QTEST_GUILESS_MAIN(TestStartSysInfo)

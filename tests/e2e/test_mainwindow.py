@@ -1,5 +1,6 @@
-"""End to end: the main window's ways out, its port choices and the About
-window's round trip, driven with xdotool like a user.
+"""End to end: the main window's ways out, its port choices, the About
+window's round trip and one running program per user, driven with xdotool
+like a user.
 
 Run under a private X server:
     tests/with-xserver.sh /usr/bin/python3 tests/e2e/test_mainwindow.py \
@@ -154,6 +155,29 @@ class UnloadAtStartUp(MainWindowTestCase):
         self.assertEqual(self.rig.rts(self.rig.port(4)), 0)
 
 
+class UnloadWithMessageOpen(MainWindowTestCase):
+    # Com2 has no device: the start-up activation opens Com1 and then says
+    # that the output port is not available.
+    settings = {"ComPort": "1", "ComPort2": "2"}
+
+    def setUp(self):
+        self.rig = FootswitchRig(OPTIONS.program, OPTIONS.modemlines, settings=self.settings, absent={2})
+        self.addCleanup(self.rig.close)
+        self.ui = MainWindowDriver(self.rig)
+
+    def test_sigterm_while_a_message_box_is_open_saves_the_settings_and_exits_with_status_0(self):
+        self.start(wait_until_open=False)
+        wait_until(self.rig.message_boxes, 10.0, message="the message that Com2 is not available")
+        self.rig.write_settings({"ComPort": "8", "ComPort2": "9"})
+        status = self.terminate_and_wait()
+        self.assertEqual(status, 0)
+        stored = self.rig.read_settings()
+        self.assertEqual((stored.get("ComPort"), stored.get("ComPort2")), ("1", "2"))
+        for key in ("Position-Left", "Position-Top", "OnTop"):
+            self.assertIn(key, stored)
+        self.assertEqual(self.rig.rts(self.rig.port(1)), 0, "the input's supply left raised")
+
+
 class UnloadWhileKeyed(MainWindowTestCase):
     def test_sigterm_while_the_footswitch_keys_the_transmitter_releases_the_output(self):
         self.start()
@@ -248,6 +272,101 @@ class PortChoiceAndAbout(MainWindowTestCase):
         for key in ("Position-Left", "Position-Top", "OnTop"):
             self.assertIn(key, stored)
         self.assert_released_at_end(1, 2)
+
+
+class WithoutXServer(MainWindowTestCase):
+    """Qt tries the platforms of a list in turn: with no X server reachable
+    the program runs on the next one (offscreen here, Wayland on a desktop)
+    instead of failing, and its X11-only calls stand aside."""
+
+    def setUp(self):
+        self.rig = FootswitchRig(OPTIONS.program, OPTIONS.modemlines, settings=self.settings,
+                                 env={"DISPLAY": "", "QT_QPA_PLATFORM": "xcb;offscreen"})
+        self.addCleanup(self.rig.close)
+
+    def test_the_program_runs_on_the_next_platform_and_ends_with_status_0(self):
+        self.start()
+        self.rig.press()
+        self.rig.wait_for_rts(self.rig.output, 1)
+        self.rig.release()
+        self.rig.wait_for_rts(self.rig.output, 0)
+        self.assertEqual(self.terminate_and_wait(), 0)
+        self.assert_released_at_end(1, 2)
+
+
+class OneProgramPerUser(MainWindowTestCase):
+    """A second start on the same settings file hands over to the running
+    program instead of opening the ports a second time."""
+
+    def setUp(self):
+        super().setUp()
+        self.start()
+        self.main = self.ui.main_window()
+        self.ui.wait_until_active(self.main)
+
+    def run_second(self):
+        """Starts another copy; returns its exit status, pid and output."""
+        second = self.rig.start_another()
+        try:
+            output, _ = second.communicate(timeout=EXIT_DEADLINE)
+        except subprocess.TimeoutExpired:
+            second.kill()
+            output, _ = second.communicate()
+            self.fail(f"the second start did not end within {EXIT_DEADLINE} s:\n"
+                      f"{output.decode('utf-8', 'replace')}")
+        return second.returncode, second.pid, output.decode("utf-8", "replace")
+
+    def requests_of(self, pid):
+        return [e for e in self.rig.lines.log() if e.pid == pid]
+
+    def test_a_second_start_touches_no_port_or_setting_and_exits_with_status_0(self):
+        # A value any run of the program rewrites, in a layout that QSettings
+        # would not keep: a program that got as far as its settings shows.
+        self.rig.write_settings({"OnTop": "5"})
+        before = self.rig.settings_bytes()
+
+        status, pid, output = self.run_second()
+
+        self.assertEqual(status, 0, output)
+        self.assertEqual(self.requests_of(pid), [], "the second start made modem-line requests")
+        self.assertEqual(self.rig.settings_bytes(), before)
+        self.assertTrue(self.rig.running())
+        self.assertIn(self.main, self.rig.windows())
+        # The first still relays the footswitch.
+        self.rig.press()
+        self.rig.wait_for_rts(self.rig.output, 1)
+        self.rig.release()
+        self.rig.wait_for_rts(self.rig.output, 0)
+
+    def test_a_second_start_brings_the_minimised_window_back_to_the_front(self):
+        self.ui.minimize(self.main)
+
+        status, pid, output = self.run_second()
+
+        self.assertEqual(status, 0, output)
+        self.assertEqual(self.requests_of(pid), [])
+        wait_until(lambda: self.main in self.rig.windows(), 5.0, message="the main window shown again")
+        self.ui.wait_until_active(self.main)
+
+    def test_a_lock_left_by_a_killed_program_does_not_keep_the_next_start_from_running(self):
+        self.rig.kill()
+        self.assertTrue(os.path.exists(self.rig.lock_path), "no lock left to test with")
+
+        self.rig.start()
+        # The new run opens both ports itself (the killed one left the input's
+        # RTS raised, so its state alone proves nothing).
+        for port in (self.rig.input, self.rig.output):
+            wait_until(lambda: [e for e in self.rig.lines.writes(port.device) if e.pid == self.rig.pid], 10.0,
+                       message=f"the new run opening {port.path}")
+        main = self.ui.main_window()
+        self.ui.wait_until_active(main)
+        self.rig.wait_ticks(1)
+
+        # It has taken over the killed run's place: a further start hands over.
+        status, pid, output = self.run_second()
+        self.assertEqual(status, 0, output)
+        self.assertEqual(self.requests_of(pid), [])
+        self.assertTrue(self.rig.running())
 
 
 if __name__ == "__main__":

@@ -121,20 +121,6 @@ private slots:
             QTest::qWait(50);
         QVERIFY2(reopened, qPrintable(port.errorString() + QLatin1Char('\n') + server.output()));
     }
-
-    void shouldReportTheDeviceLostWhenTheServerStops()
-    {
-        PseudoTerminal terminal;
-        QVERIFY(terminal.isValid());
-        Ser2netProcess server;
-        QVERIFY2(server.start(terminal.slavePath(), QStringLiteral("9600n81,local")), qPrintable(server.output()));
-        NetworkSerialPort port(server.address());
-        QVERIFY2(port.open(false), qPrintable(port.errorString() + QLatin1Char('\n') + server.output()));
-        server.kill();
-        bool holding = false;
-        QTRY_VERIFY(!port.readCts(&holding));
-        QCOMPARE(port.failure(), SerialPortDevice::Failure::DeviceLost);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestSer2netSerialPort)

@@ -17,7 +17,7 @@ private slots:
     void shouldKeyByMouseWithoutTouchingLamp();
     void shouldStayKeyedByMouseAcrossTicks();
     void shouldEndReleasedAfterFootswitchPressWhileKeyedByMouse();
-    void shouldRunPressAgainWhenSameTriggerIsPressed();
+    void shouldStayReleasedWhenRxIsClickedAgain();
     void shouldIgnoreClicksOnMarkers();
     // failed reads and lost devices
     void shouldChangeNothingWhilePortsAreClosed();
@@ -115,11 +115,22 @@ void tst_FootswitchRelay::shouldEndReleasedAfterFootswitchPressWhileKeyedByMouse
     QVERIFY(form.Command2->isHidden());
 }
 
-void tst_FootswitchRelay::shouldRunPressAgainWhenSameTriggerIsPressed()
+void tst_FootswitchRelay::shouldStayReleasedWhenRxIsClickedAgain()
 {
-    m_rig->form().cmdRx->click();
-    m_rig->form().cmdRx->click();
-    QCOMPARE(m_rig->platform.ports.log, (QStringList{QStringLiteral("rts 2=0"), QStringLiteral("rts 2=0")}));
+    Ui::ZelvoFootswitch2 &form = m_rig->form();
+    form.cmdTx->click();
+    form.cmdRx->click();
+    form.cmdRx->click();
+    QVERIFY(!m_rig->output().rts);
+    QVERIFY(form.Command1->isVisible());
+    QVERIFY(form.Command2->isHidden());
+
+    // The footswitch has not moved: the ticks leave the output alone.
+    const QStringList before = m_rig->platform.ports.log.filter(QStringLiteral("rts 2="));
+    for (int i = 0; i < 5; ++i)
+        m_rig->tick();
+    QCOMPARE(m_rig->platform.ports.log.filter(QStringLiteral("rts 2=")), before);
+    QVERIFY(!m_rig->output().rts);
 }
 
 void tst_FootswitchRelay::shouldIgnoreClicksOnMarkers()

@@ -47,12 +47,15 @@ class FootswitchRig:
     ModemLines of the run: state(dev), line(dev, "RTS"), drive(dev, CTS=1),
     log(dev), writes(dev, "RTS"), reads(dev).
 
-    Program: start(), pid, running(), send_signal(sig), stop() (SIGTERM,
-    then SIGKILL after a deadline; returns the exit status), kill(),
-    program_output() (its stdout and stderr so far), cpu_seconds(), peak_memory_kib().
+    Program: start() (again once the last run has ended), pid, running(),
+    send_signal(sig), stop() (SIGTERM, then SIGKILL after a deadline; returns
+    the exit status), kill(), program_output() (its stdout and stderr so far),
+    cpu_seconds(), peak_memory_kib(). start_another() starts a further copy
+    on the same settings and folders, as a user starting it twice does.
 
     Settings: settings_path, read_settings(group="Settings"),
-    write_settings(values, group="Settings").
+    write_settings(values, group="Settings"), settings_bytes(); lock_path
+    (the lock file of the running program beside the settings file).
 
     Windows: windows(name_regex) lists visible X windows of the program
     whose title matches (xdotool); window_title(wid).
@@ -73,6 +76,7 @@ class FootswitchRig:
         for folder in (self.config_home, self.lines_dir, self.runtime_dir):
             os.makedirs(folder, mode=0o700)
         self.settings_path = os.path.join(self.config_home, APP_NAME, APP_NAME + ".conf")
+        self.lock_path = self.settings_path + ".running"
         self.lines = ModemLines(self.lines_dir)
         self._stdout_path = os.path.join(self._workdir, "program.out")
         for number in PORT_NUMBERS:
@@ -192,6 +196,11 @@ class FootswitchRig:
         parser.read(self.settings_path, encoding="utf-8")
         return dict(parser[group]) if parser.has_section(group) else {}
 
+    def settings_bytes(self):
+        """The settings file as it is on disk."""
+        with open(self.settings_path, "rb") as f:
+            return f.read()
+
     def write_settings(self, values, group="Settings"):
         """Sets keys of one group (the program re-reads the file at each read)."""
         parser = configparser.ConfigParser(interpolation=None, strict=False)
@@ -223,16 +232,26 @@ class FootswitchRig:
         return env
 
     def start(self):
-        """Starts the program. The settings file is checked first: every port
-        number must be mapped to a test device."""
-        if self.process is not None:
+        """Starts the program, or starts it again once the last run has ended
+        (its output is appended). The settings file is checked first: every
+        port number must be mapped to a test device."""
+        if self.running():
             raise RuntimeError("already started")
         self._check_every_port_mapped()
-        self._stdout = open(self._stdout_path, "wb")
+        self._stdout = open(self._stdout_path, "ab")
         self.process = subprocess.Popen([self.program], env=self.environment(), cwd=self._workdir,
                                         stdin=subprocess.DEVNULL, stdout=self._stdout,
                                         stderr=subprocess.STDOUT)
         return self.process
+
+    def start_another(self):
+        """Starts a further copy of the program with the same environment
+        (settings file, modem-line and runtime folders) and returns its
+        subprocess.Popen, stdout and stderr together in a pipe: the caller
+        waits for it, e.g. with communicate(timeout=...), or kills it."""
+        self._check_every_port_mapped()
+        return subprocess.Popen([self.program], env=self.environment(), cwd=self._workdir,
+                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
 
     @property
     def pid(self):

@@ -46,7 +46,7 @@ class MainWindowDriver:
     """Clicks and keys for one FootswitchRig's program.
 
     main_window(), about_window(), wait_until_gone(wid), active_window(),
-    wait_until_active(wid), activate(wid), geometry(wid), key(*keys),
+    wait_until_active(wid), activate(wid), minimize(wid), geometry(wid), key(*keys),
     click(wid, x, y), choose_port("in"|"out", n), open_menu(letter),
     choose_menu_item(menu_letter, item_letter), open_about().
     """
@@ -95,6 +95,12 @@ class MainWindowDriver:
         """Asks the window manager to activate `window` and waits until it is."""
         _xdotool("windowactivate", window, check=False)
         self.wait_until_active(window, timeout)
+
+    def minimize(self, window, timeout=None):
+        """Iconifies `window` as its title bar button does, and waits until
+        it is no longer shown."""
+        _xdotool("windowminimize", window)
+        self.wait_until_gone(window, timeout)
 
     @staticmethod
     def geometry(window):
