@@ -43,6 +43,7 @@ FootswitchBox::FootswitchBox(QWidget *parent)
         .arg(StationSettings::defaultFootswitchDebounceMs));
 
     auto *layout = new QFormLayout(this);
+    layout->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
     layout->addRow(QStringLiteral("&Footswitch line:"), m_line);
     layout->addRow(QString(), m_inverted);
     layout->addRow(QStringLiteral("&Relay line:"), m_relayLine);

@@ -72,7 +72,7 @@ PortMappingRow::PortMappingRow(int portNumber, QGridLayout *grid, int row, const
     m_device->setCompleter(nullptr);
     m_device->setItemDelegate(new DeviceItemDelegate(m_device));
     m_device->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    m_device->setMinimumContentsLength(34);
+    m_device->setMinimumContentsLength(44);
     m_device->lineEdit()->setPlaceholderText(StationSettings::defaultPortDevice(portNumber));
     m_device->setToolTip(QStringLiteral(
         "A serial device (/dev/ttyUSB0, /dev/serial/by-id/...), or a port on a network serial server:\n"
@@ -95,7 +95,7 @@ PortMappingRow::PortMappingRow(int portNumber, QGridLayout *grid, int row, const
     m_note = new QLabel;
     m_note->setObjectName(key.toLower() + QStringLiteral("Note"));
     m_note->setWordWrap(true);
-    m_note->setMinimumWidth(240);
+    m_note->setMinimumWidth(300);
     m_note->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     grid->addWidget(name, row, 0);

@@ -97,8 +97,11 @@ TlsPage::TlsPage(QWidget *parent)
     m_peer->setObjectName(QStringLiteral("tlsPeerSummary"));
     m_peer->setReadOnly(true);
     m_peer->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    // Subject, issuer and fingerprint: a few lines, not a page.
+    m_peer->setMaximumHeight(m_peer->fontMetrics().lineSpacing() * 6);
     peerLayout->addWidget(m_peer);
-    layout->addWidget(peerBox, 1);
+    layout->addWidget(peerBox);
+    layout->addStretch();
     setPeerSummary(QString());
 }
 

@@ -29,6 +29,7 @@ TransmitBox::TransmitBox(QWidget *parent)
     hint->setWordWrap(true);
 
     auto *layout = new QFormLayout(this);
+    layout->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
     layout->addRow(QStringLiteral("&Time-out:"), m_timeout);
     layout->addRow(hint);
 }
