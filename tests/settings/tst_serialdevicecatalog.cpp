@@ -2,8 +2,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/inotify.h>
+#include <unistd.h>
 
 // The catalog reads a sysfs and /dev tree built here, shaped as the kernel
 // and udev lay them out, so what it makes of real hardware can be checked on
@@ -17,6 +21,7 @@ private slots:
     void shouldListPresentDevicesWithTheirMakersStrings();
     void shouldPreferNoLinkWhenByIdFolderIsMissing();
     void shouldFollowLinksToTellPresence();
+    void shouldNeverOpenADevice();
 
 private:
     void makeFolder(const QString &path);
@@ -147,6 +152,38 @@ void tst_SerialDeviceCatalog::shouldFollowLinksToTellPresence()
     QVERIFY(catalog.exists(m_dev + QStringLiteral("/serial/by-id/present")));
     QVERIFY(!catalog.exists(m_dev + QStringLiteral("/serial/by-id/unplugged")));
     QVERIFY(!catalog.exists(m_dev + QStringLiteral("/ttyUSB9")));
+}
+
+void tst_SerialDeviceCatalog::shouldNeverOpenADevice()
+{
+    makeFolder(m_dev + QStringLiteral("/serial/by-id"));
+    link(QStringLiteral("../../ttyUSB0"), m_dev + QStringLiteral("/serial/by-id/adapter"));
+    // The kernel queues an event for every open of a file in the watched
+    // folder at the moment it happens, so reading them afterwards misses none.
+    const int watcher = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    QVERIFY(watcher >= 0);
+    const auto closeWatcher = qScopeGuard([watcher] { ::close(watcher); });
+    QVERIFY(inotify_add_watch(watcher, QFile::encodeName(m_dev).constData(), IN_OPEN) >= 0);
+
+    const QSerialDeviceCatalog catalog(m_sys, m_dev);
+    QCOMPARE(catalog.devices().size(), 3);
+    QVERIFY(catalog.exists(m_dev + QStringLiteral("/ttyUSB0")));
+    QVERIFY(catalog.exists(m_dev + QStringLiteral("/serial/by-id/adapter")));
+
+    QStringList opened;
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+        const ssize_t length = ::read(watcher, buffer, sizeof buffer);
+        if (length <= 0)
+            break;
+        for (ssize_t at = 0; at < length;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+            if (!(event->mask & IN_ISDIR) && event->len > 0)
+                opened.append(QString::fromLocal8Bit(event->name));
+            at += ssize_t(sizeof(inotify_event) + event->len);
+        }
+    }
+    QCOMPARE(opened, QStringList());
 }
 
 QTEST_GUILESS_MAIN(tst_SerialDeviceCatalog)
