@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSignalBlocker>
+#include <QStyle>
 
 namespace {
 
@@ -158,6 +159,15 @@ void PortMappingRow::offerDevices(const QList<SerialDeviceInfo> &devices)
             m_device->setItemData(index, about, DeviceItemDelegate::DetailsRole);
             m_device->setItemData(index, about, Qt::ToolTipRole);
         }
+        // The list may be wider than the entry: the details are what tells
+        // two adapters apart, so they must not be cut off.
+        int widest = 0;
+        for (int index = 0; index < m_device->count(); ++index) {
+            const QString shown = m_device->itemText(index) + QStringLiteral("   \u2013 ")
+                + m_device->itemData(index, DeviceItemDelegate::DetailsRole).toString();
+            widest = qMax(widest, m_device->fontMetrics().horizontalAdvance(shown));
+        }
+        m_device->view()->setMinimumWidth(widest + 2 * m_device->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
         m_device->setCurrentIndex(m_device->findText(text));
         m_device->setEditText(text);
         if (selectionStart >= 0)
