@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QGroupBox>
+
+class QCheckBox;
+class QComboBox;
+class QSpinBox;
+class SettingsStore;
+
+// How the footswitch and the relay are wired: the input line that senses
+// the switch, whether the switch opens when pressed, the output line that
+// keys the transmitter, and how long the switch must settle.
+class FootswitchBox : public QGroupBox
+{
+    Q_OBJECT
+
+public:
+    explicit FootswitchBox(QWidget *parent = nullptr);
+
+    void load(const SettingsStore &settings);
+    void save(SettingsStore &settings) const;
+
+private:
+    QComboBox *m_line = nullptr;
+    QCheckBox *m_inverted = nullptr;
+    QComboBox *m_relayLine = nullptr;
+    QSpinBox *m_debounce = nullptr;
+};

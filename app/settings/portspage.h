@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QTimer>
+#include <QWidget>
+
+class PortMappingRow;
+class SerialDeviceCatalog;
+class SettingsStore;
+
+// Which device or network port each of the port numbers Com1 to Com9 stands
+// for. While shown, it looks for serial devices every two seconds, since
+// adapters are plugged in and out while the user is choosing.
+class PortsPage : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int RefreshIntervalMs = 2000;
+
+    explicit PortsPage(const SerialDeviceCatalog &devices, QWidget *parent = nullptr);
+
+    void load(const SettingsStore &settings);
+    void save(SettingsStore &settings) const;
+    bool isValid() const;
+
+    // Offers the devices present now in every row's list.
+    void refreshDevices();
+
+signals:
+    void validityChanged();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    const SerialDeviceCatalog &m_devices;
+    QList<PortMappingRow *> m_rows;
+    QTimer m_refreshTimer{this};
+};

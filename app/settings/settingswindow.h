@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QDialog>
+
+class FootswitchBox;
+class PortsPage;
+class QDialogButtonBox;
+class SerialDeviceCatalog;
+class SettingsStore;
+class TlsPage;
+class TransmitBox;
+
+// The station's settings: the ports, the transmit time-out, the footswitch
+// and relay wiring, and the files of encrypted network ports. OK saves them
+// all at once (the store makes each save durable) and is refused while an
+// entry is unusable; Cancel leaves the settings as they were.
+class SettingsWindow : public QDialog
+{
+    Q_OBJECT
+
+public:
+    SettingsWindow(SettingsStore &settings, SerialDeviceCatalog &devices, QWidget *parent = nullptr);
+
+    // What the server of an encrypted network port presented at the last
+    // successful connection (subject, issuer, fingerprint); empty for none.
+    void setTlsPeerSummary(const QString &summary);
+
+    void accept() override;
+
+private:
+    bool isValid() const;
+    void updateOkButton();
+
+    SettingsStore &m_settings;
+    PortsPage *m_ports = nullptr;
+    TransmitBox *m_transmit = nullptr;
+    FootswitchBox *m_footswitch = nullptr;
+    TlsPage *m_tls = nullptr;
+    QDialogButtonBox *m_buttons = nullptr;
+};
