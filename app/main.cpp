@@ -1,10 +1,12 @@
 #include "app/relay/zelvofootswitch2.h"
 #include "platform/desktophelpviewer.h"
+#include "platform/fatalsignalrelease.h"
 #include "platform/detachedprogramlauncher.h"
 #include "platform/nativefileprobe.h"
 #include "platform/nativeregistryreader.h"
 #include "platform/nativetaskbarpresence.h"
 #include "platform/nativewindowstacking.h"
+#include "platform/qserialdevicecatalog.h"
 #include "platform/qsettingsstore.h"
 #include "platform/qtmessages.h"
 #include "platform/singleinstance.h"
@@ -15,6 +17,9 @@
 
 int main(int argc, char *argv[])
 {
+    // Before any port opens: a crash while keyed must still release the relay.
+    FatalSignalRelease::install();
+
     // Window positions and stacking work only through X11: on a Wayland
     // desktop, run under XWayland unless the user chose otherwise. Without
     // an X server (no XWayland) Qt goes on to the next platform in the list
@@ -47,6 +52,7 @@ int main(int argc, char *argv[])
     NativeFileProbe files;
     DetachedProgramLauncher launcher;
     NativeTaskbarPresence taskbar;
+    QSerialDeviceCatalog devices;
 
     ZelvoFootswitch2 window(PlatformServices{
         .settings = &settings,
@@ -58,6 +64,7 @@ int main(int argc, char *argv[])
         .files = &files,
         .launcher = &launcher,
         .taskbar = &taskbar,
+        .devices = &devices,
     });
 
     // A kill, Ctrl+C or a lost terminal ends the program as its close box does.

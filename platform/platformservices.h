@@ -9,6 +9,7 @@ class RegistryReader;
 class FileProbe;
 class ProgramLauncher;
 class TaskbarPresence;
+class SerialDeviceCatalog;
 
 // The operating system as the windows see it: each a small interface, real
 // in the program and fake in the tests. The windows do not own them.
@@ -23,4 +24,5 @@ struct PlatformServices
     FileProbe *files = nullptr;
     ProgramLauncher *launcher = nullptr;
     TaskbarPresence *taskbar = nullptr;
+    SerialDeviceCatalog *devices = nullptr;
 };

@@ -3,6 +3,7 @@
 #include "app/relay/portmessages.h"
 #include "app/relay/portrecovery.h"
 #include "app/relay/relaysettings.h"
+#include "app/relay/stationsettings.h"
 #include "app/relay/windowplacement.h"
 #include "app/relay/zelvofootswitch2.h"
 #include "platform/messages.h"
@@ -61,6 +62,7 @@ void ActivationSequence::run()
     restorePosition();
     restorePortChoices();
     restoreOnTop();
+    m_window.relay().configure(FootswitchOptions::load(*m_window.platform().settings));
     if (!openInputPort())
         return;
     if (!openOutputPort())
@@ -125,6 +127,7 @@ bool ActivationSequence::openInputPort()
         bool opened = false;
         if (number) {
             line.select(*number);
+            line.setHeartbeat(false);
             try {
                 line.open();
                 opened = true;
@@ -141,7 +144,11 @@ bool ActivationSequence::openInputPort()
         }
     }
     m_window.recovery().inputOpened();
+    // Both outputs supply the footswitch, so that a switch wired from DTR
+    // works as well as one wired from RTS.
     skipOnFailure([&] { line.setRtsEnabled(true); });
+    skipOnFailure([&] { line.setDtrEnabled(true); });
+    m_window.relay().restartFootswitch();
     return true;
 }
 
@@ -151,6 +158,9 @@ bool ActivationSequence::openOutputPort()
     // The released state is about to be shown: the line must come up
     // released too, even if it was keyed by mouse before the ports closed.
     skipOnFailure([&] { line.setRtsEnabled(false); });
+    // A relay on DTR: RTS stays low, and DTR comes up released as well.
+    if (m_window.relay().options().relayLine == StationSettings::RelayLine::Dtr)
+        skipOnFailure([&] { line.setDtrEnabled(false); });
     if (line.isOpen()) {
         m_window.recovery().outputOpened();
         return true;
@@ -161,6 +171,9 @@ bool ActivationSequence::openOutputPort()
     if (number) {
         try {
             line.select(*number);
+            // A remote relay whose server drops the lines of a silent
+            // connection needs to hear from us while we are alive.
+            line.setHeartbeat(StationSettings::heartbeatEnabled(*m_window.platform().settings, *number));
             line.open();
             m_window.recovery().outputOpened();
             return true;

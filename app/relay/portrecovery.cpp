@@ -2,6 +2,7 @@
 
 #include "app/relay/portmessages.h"
 #include "app/relay/relaysettings.h"
+#include "app/relay/stationsettings.h"
 #include "app/relay/serialline.h"
 #include "app/relay/zelvofootswitch2.h"
 #include "platform/messages.h"
@@ -38,7 +39,10 @@ void PortRecovery::outputLost()
     // Whatever was keyed is not any more: the next open brings the line up
     // released, and the window must not claim otherwise meanwhile.
     m_output.lost();
-    m_window.MSComm2.setRtsEnabled(false); // closed now: only recorded
+    // Closed now: only recorded, for the next open.
+    m_window.MSComm2.setRtsEnabled(false);
+    if (m_window.relay().options().relayLine == StationSettings::RelayLine::Dtr)
+        m_window.MSComm2.setDtrEnabled(false);
 }
 
 void PortRecovery::stop()
@@ -51,6 +55,7 @@ void PortRecovery::bringInputBack()
 {
     try {
         m_window.MSComm1.setRtsEnabled(true);
+        m_window.MSComm1.setDtrEnabled(true);
     } catch (const SerialLineError &) {
         // The next poll finds out whether the port is really usable.
     }
@@ -64,6 +69,9 @@ void PortRecovery::bringInputBack()
         return;
     output.select(*number);
     output.setRtsEnabled(false);
+    if (m_window.relay().options().relayLine == StationSettings::RelayLine::Dtr)
+        output.setDtrEnabled(false);
+    output.setHeartbeat(StationSettings::heartbeatEnabled(*m_window.platform().settings, *number));
     m_output.openLater();
 }
 

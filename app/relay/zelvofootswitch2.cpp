@@ -1,6 +1,7 @@
 #include "app/relay/zelvofootswitch2.h"
 
 #include "app/about/frmabout.h"
+#include "app/settings/settingswindow.h"
 #include "app/relay/helpindex.h"
 #include "app/relay/programicon.h"
 #include "app/relay/relaysettings.h"
@@ -93,6 +94,8 @@ ZelvoFootswitch2::ZelvoFootswitch2(const PlatformServices &platform, QWidget *pa
     connect(&m_relay, &FootswitchRelay::inputLost, &m_recovery, &PortRecovery::inputLost);
     connect(&m_relay, &FootswitchRelay::outputLost, &m_recovery, &PortRecovery::outputLost);
     connect(&m_recovery, &PortRecovery::changed, this, &ZelvoFootswitch2::showPortState);
+    connect(&m_recovery, &PortRecovery::inputReopened, &m_relay, &FootswitchRelay::restartFootswitch);
+    connect(&m_relay, &FootswitchRelay::noticeChanged, m_statusLine, &PortStatusLine::setNotice);
     showPortState();
     connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, &ZelvoFootswitch2::focusWindowChanged);
 
@@ -218,6 +221,7 @@ void ZelvoFootswitch2::Form_Unload()
     // End at once: no event of either window runs any more. The About
     // window goes without its own closing behaviour; both lines drop RTS.
     delete m_about;
+    delete m_settingsWindow;
     m_recovery.stop();
     QCoreApplication::quit();
 }
@@ -231,7 +235,22 @@ void ZelvoFootswitch2::releasePorts()
 
 void ZelvoFootswitch2::mnuSettings_Click()
 {
+    // Nothing is keyed while the wiring changes; the return to this window
+    // opens the ports again, as they are mapped then.
+    if (m_settingsWindow) {
+        m_settingsWindow->raise();
+        m_settingsWindow->activateWindow();
+        return;
+    }
     releasePorts();
+    m_settingsWindow = new SettingsWindow(*m_platform.settings, *m_platform.devices, this);
+    m_settingsWindow->setAttribute(Qt::WA_DeleteOnClose);
+    m_settingsWindow->setTlsPeerSummary(m_tlsPeerSummary);
+    connect(m_settingsWindow, &QDialog::finished, this, [this] {
+        if (!m_unloaded)
+            m_activation.run();
+    });
+    m_settingsWindow->open();
 }
 
 void ZelvoFootswitch2::mnuExit_Click()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/relay/activationsequence.h"
+#include "app/settings/settingswindow.h"
 #include "app/relay/footswitchrelay.h"
 #include "app/relay/helplocator.h"
 #include "app/relay/portrecovery.h"
@@ -44,6 +45,8 @@ public:
 
     // The open About window, if any.
     QWidget *aboutWindow() const { return m_about; }
+    // The open settings window, if any.
+    SettingsWindow *settingsWindow() const { return m_settingsWindow; }
     void setHelpLocator(const HelpLocator &locator) { m_helpLocator = locator; }
 
     // Saves the five settings, releases both ports and ends the program.
@@ -91,4 +94,7 @@ private:
     // focus last: the return to this window runs activation again.
     bool m_activateOnReturn = false;
     QPointer<QWidget> m_about;
+    QPointer<SettingsWindow> m_settingsWindow;
+    // The network server's certificate, as last seen, for the settings window.
+    QString m_tlsPeerSummary;
 };

@@ -6,6 +6,7 @@
 #include "support/fakemessages.h"
 #include "support/fakeprogramlauncher.h"
 #include "support/fakeregistry.h"
+#include "support/fakeserialdevicecatalog.h"
 #include "support/fakeserialports.h"
 #include "support/fakesettingsstore.h"
 #include "support/faketaskbarpresence.h"
@@ -23,6 +24,7 @@ struct FakePlatform
     FakeFileProbe files;
     FakeProgramLauncher launcher;
     FakeTaskbarPresence taskbar;
+    FakeSerialDeviceCatalog devices;
 
     PlatformServices services()
     {
@@ -36,6 +38,7 @@ struct FakePlatform
         services.files = &files;
         services.launcher = &launcher;
         services.taskbar = &taskbar;
+        services.devices = &devices;
         return services;
     }
 };

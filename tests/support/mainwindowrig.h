@@ -13,6 +13,9 @@ struct MainWindowRig
     FakePlatform platform;
     std::unique_ptr<ZelvoFootswitch2> window;
 
+    // One tick per edge: a test that is about debouncing stores its own value.
+    MainWindowRig() { platform.settings.values.insert(QStringLiteral("Footswitch-Debounce"), QStringLiteral("0")); }
+
     // Creates and shows the window, which runs the first activation.
     ZelvoFootswitch2 &start()
     {
