@@ -62,6 +62,11 @@ public:
     virtual bool reportsLineChanges() const { return false; }
     virtual void setLineChangeHandler(std::function<void()> handler) { (void)handler; }
 
+    // Whether the port, while open, shows the far end that this program is
+    // still alive, so that a device server can drop the relay line of a
+    // client that vanished. Only network ports do anything with it.
+    virtual void setHeartbeat(bool on) { (void)on; }
+
     virtual CrashRelease crashRelease() const { return {}; }
 
     // What the last failed call above failed with.
