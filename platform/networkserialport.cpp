@@ -529,10 +529,15 @@ QString NetworkSerialPort::socketReason() const
             return QStringLiteral("the server refuses our client certificate (%1)").arg(error);
         if (m_phase == Phase::Encrypting)
             return QStringLiteral("TLS handshake failed (%1)").arg(error);
-        if (!m_tlsFiles.certFile.isEmpty() || m_socket->error() != QAbstractSocket::RemoteHostClosedError)
-            return QStringLiteral("the server closed the TLS connection (%1)").arg(error);
-        return QStringLiteral("the server closed the TLS connection; it may demand a client certificate "
-                              "(Cert-File and Key-File in [Tls])");
+        // Some servers (ser2net) just close the connection on a client
+        // certificate they do not like, or on none.
+        if (m_tlsFiles.certFile.isEmpty())
+            return QStringLiteral("the server closed the TLS connection at once: it probably demands a client "
+                                  "certificate (Cert-File and Key-File in [Tls]) (%1)")
+                .arg(error);
+        return QStringLiteral("the server closed the TLS connection at once: it probably refuses our client "
+                              "certificate %1 (%2)")
+            .arg(m_tlsFiles.certFile, error);
     }
     if (m_phase == Phase::Negotiating || m_phase == Phase::Settling)
         return lostReason();
