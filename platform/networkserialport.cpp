@@ -271,6 +271,7 @@ void NetworkSerialPort::begin(bool rts)
     m_tlsReason.clear();
     m_peerCertificateSummary.clear();
     m_lineChangePosted = false;
+    m_dtrDriven = false;
 }
 
 void NetworkSerialPort::connectToAddresses(const QList<QHostAddress> &addresses)
@@ -550,6 +551,10 @@ bool NetworkSerialPort::prepareTls(QString *reason)
         *reason = QStringLiteral("this system offers no TLS (no OpenSSL for Qt)");
         return false;
     }
+    if (m_tlsFiles.certFile.isEmpty() != m_tlsFiles.keyFile.isEmpty()) {
+        *reason = QStringLiteral("Cert-File and Key-File in [Tls] go together: set both or neither");
+        return false;
+    }
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
     configuration.setProtocol(QSsl::TlsV1_2OrLater);
     configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
@@ -576,10 +581,6 @@ bool NetworkSerialPort::prepareTls(QString *reason)
         configuration.setCaCertificates(authorities);
     }
 
-    if (m_tlsFiles.certFile.isEmpty() != m_tlsFiles.keyFile.isEmpty()) {
-        *reason = QStringLiteral("Cert-File and Key-File in [Tls] go together: set both or neither");
-        return false;
-    }
     if (!m_tlsFiles.certFile.isEmpty()) {
 #ifdef Q_OS_UNIX
         // As ssh does: a key that others can read is no secret any more.
@@ -632,8 +633,12 @@ void NetworkSerialPort::close()
     const bool wasOpen = m_phase == Phase::Open;
     m_phase = Phase::Closed;
     if (wasOpen && m_socket->state() == QAbstractSocket::ConnectedState) {
-        // Leave the remote transmitter released, not keyed by a dead client.
-        m_socket->write(control(P::ControlRtsOff));
+        // Leave the remote transmitter released, not keyed by a dead client,
+        // whichever line keys it.
+        QByteArray release = control(P::ControlRtsOff);
+        if (m_dtrDriven)
+            release += control(P::ControlDtrOff);
+        m_socket->write(release);
         m_socket->flush();
         if (m_socket->bytesToWrite() > 0)
             m_socket->waitForBytesWritten(CloseFlushMs);
@@ -671,6 +676,7 @@ bool NetworkSerialPort::setDtr(bool on)
 {
     if (!checkOpen())
         return false;
+    m_dtrDriven = true;
     if (!sendBytes(control(on ? P::ControlDtrOn : P::ControlDtrOff))) {
         markLost(lostReason());
         return fail(Failure::DeviceLost, m_lostReason);

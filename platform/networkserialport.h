@@ -155,6 +155,8 @@ private:
     // Bumped by every open and close: callbacks of an earlier one are stale.
     quint64 m_attempt = 0;
     bool m_rtsAtOpen = false;
+    // DTR is left alone at close unless this client has driven it.
+    bool m_dtrDriven = false;
     QList<QHostAddress> m_addresses;
     int m_nextAddress = 0;
     bool m_retryPending = false;

@@ -47,10 +47,12 @@ bool Ser2netProcess::start(const QString &devicePath, const QString &connectorSe
     }
     config.write(QStringLiteral("connection: &test\n"
                                 "  accepter: telnet(rfc2217),%1tcp,127.0.0.1,%2\n"
-                                "  connector: serialdev,%3,%4\n"
-                                "%5")
+                                "  timeout: %3\n"
+                                "  connector: serialdev,%4,%5\n"
+                                "%6")
                      .arg(tls)
                      .arg(m_port)
+                     .arg(m_idleTimeoutS)
                      .arg(devicePath, connectorSettings, options)
                      .toUtf8());
     config.close();

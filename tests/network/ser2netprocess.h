@@ -39,6 +39,9 @@ public:
     // Before start(): what ser2net runs with (e.g. a preloaded library).
     void setEnvironment(const QProcessEnvironment &environment) { m_process.setProcessEnvironment(environment); }
     void setTls(const Tls &tls) { m_tls = tls; }
+    // Before start(): seconds without data either way after which ser2net
+    // drops the client; 0, the default, never.
+    void setIdleTimeout(int seconds) { m_idleTimeoutS = seconds; }
     quint16 port() const { return m_port; }
     QString address() const
     {
@@ -54,5 +57,6 @@ private:
     QProcess m_process;
     quint16 m_port = 0;
     Tls m_tls;
+    int m_idleTimeoutS = 0;
     QString m_output;
 };

@@ -106,6 +106,9 @@ private slots:
             settings.setValue(QStringLiteral("Ports/Com2"), QStringLiteral("rfc2217://[::1]:2217"));
             settings.setValue(QStringLiteral("Ports/Com3"), QStringLiteral("rfc2217://nowhere"));
             settings.setValue(QStringLiteral("Ports/Com4"), QStringLiteral("/dev/pts/7"));
+            settings.setValue(QStringLiteral("Ports/Com5"), QStringLiteral("rfc2217+tls://radio-site.example:4001"));
+            settings.setValue(QStringLiteral("Tls/Ca-File"), QStringLiteral("site-ca.pem"));
+            settings.setValue(QStringLiteral("Tls/Cert-File"), QStringLiteral("/etc/zelvo/client.pem"));
         }
         SystemSerialPorts ports(file);
         std::unique_ptr<SerialPortDevice> mapped = ports.create(2);
@@ -121,6 +124,17 @@ private slots:
 
         std::unique_ptr<SerialPortDevice> local = ports.create(4);
         QVERIFY(!dynamic_cast<NetworkSerialPort *>(local.get()));
+
+        std::unique_ptr<SerialPortDevice> secure = ports.create(5);
+        QVERIFY(dynamic_cast<NetworkSerialPort *>(secure.get()));
+        QVERIFY(static_cast<NetworkSerialPort *>(secure.get())->isTls());
+        // Relative to the settings file, not to wherever the program started.
+        QCOMPARE(ports.tlsFiles().caFile, dir.filePath(QStringLiteral("site-ca.pem")));
+        QCOMPARE(ports.tlsFiles().certFile, QStringLiteral("/etc/zelvo/client.pem"));
+        QVERIFY(ports.tlsFiles().keyFile.isEmpty());
+        // Half a client identity is refused before any connection is tried.
+        QVERIFY(!secure->open(false));
+        QVERIFY2(secure->errorString().contains(QLatin1String("Cert-File and Key-File")), qPrintable(secure->errorString()));
     }
 
     void shouldFailQuicklyWhenNothingListens()
