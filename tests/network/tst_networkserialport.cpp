@@ -368,6 +368,25 @@ private slots:
         QCOMPARE(*found, QList<QHostAddress>{QHostAddress(QStringLiteral("10.0.0.5"))});
     }
 
+    void shouldFailToOpenANameThatCannotBeFound()
+    {
+        // .invalid never resolves; wherever the lookup takes long (no name
+        // server answering), open() still ends at its bound.
+        NetworkSerialPort port(QStringLiteral("rfc2217://zelvo-test.invalid:2217"));
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(!port.open(false));
+        QVERIFY2(timer.elapsed() < NetworkSerialPort::OpenTimeoutMs + 500, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(port.failure(), SerialPortDevice::Failure::OpenFailed);
+        QVERIFY2(port.errorString().contains(QLatin1String("cannot find zelvo-test.invalid")), qPrintable(port.errorString()));
+
+        BackgroundOpen result;
+        port.openInBackground(false, result.callback());
+        QTRY_VERIFY_WITH_TIMEOUT(result.opened, NetworkSerialPort::OpenTimeoutMs * 3);
+        QVERIFY(!*result.opened);
+        QVERIFY2(port.errorString().contains(QLatin1String("cannot find zelvo-test.invalid")), qPrintable(port.errorString()));
+    }
+
     void shouldOpenByHostName()
     {
         // localhost may name ::1 first, where the peer does not listen: the
