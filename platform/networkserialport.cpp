@@ -528,8 +528,8 @@ QString NetworkSerialPort::socketReason() const
             || error.contains(QLatin1String("bad certificate"), Qt::CaseInsensitive)
             || error.contains(QLatin1String("certificate unknown"), Qt::CaseInsensitive))
             return QStringLiteral("the server refuses our client certificate (%1)").arg(error);
-        if (m_phase == Phase::Encrypting)
-            return QStringLiteral("TLS handshake failed (%1)").arg(error);
+        if (m_socket->error() != QAbstractSocket::RemoteHostClosedError)
+            return QStringLiteral("TLS failed (%1)").arg(error);
         // Some servers (ser2net) just close the connection on a client
         // certificate they do not like, or on none.
         if (m_tlsFiles.certFile.isEmpty())
