@@ -111,8 +111,9 @@ NetworkSerialPort::HostResolver NetworkSerialPort::systemResolver()
     return [](const QString &host) {
         QList<QHostAddress> addresses;
 #ifdef Q_OS_UNIX
-        // getaddrinfo() rather than QHostInfo: an abandoned lookup may still
-        // be running as the program ends, and must not need Qt by then.
+        // getaddrinfo() rather than QHostInfo::fromName(): an abandoned
+        // lookup may still run as the program ends, and then must need no
+        // more of Qt than plain values.
         addrinfo hints{};
         hints.ai_family = AF_UNSPEC;
         hints.ai_socktype = SOCK_STREAM;
