@@ -62,8 +62,9 @@ public:
     virtual bool reportsLineChanges() const { return false; }
     virtual void setLineChangeHandler(std::function<void()> handler) { (void)handler; }
 
-    // A network port's keep-alive byte, for a server that drops the lines of
-    // a silent connection. No effect on other ports.
+    // Whether the port, while open, shows the far end that this program is
+    // still alive, so that a device server can drop the relay line of a
+    // client that vanished. Only network ports do anything with it.
     virtual void setHeartbeat(bool on) { (void)on; }
 
     virtual CrashRelease crashRelease() const { return {}; }

@@ -3,6 +3,8 @@
 #include "platform/localserialport.h"
 #include "platform/networkserialport.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 
 SystemSerialPorts::SystemSerialPorts(const QString &settingsFile)
@@ -34,6 +36,23 @@ std::unique_ptr<SerialPortDevice> SystemSerialPorts::create(int portNumber)
     // A malformed address still gets its adapter: its open() fails, so the
     // activation reports the port like any other that is not available.
     if (NetworkSerialPort::isNetworkAddress(where))
-        return std::make_unique<NetworkSerialPort>(where);
+        return std::make_unique<NetworkSerialPort>(where, tlsFiles());
     return std::make_unique<LocalSerialPort>(where);
+}
+
+NetworkSerialPort::TlsFiles SystemSerialPorts::tlsFiles() const
+{
+    const QSettings settings(m_settingsFile, QSettings::IniFormat);
+    // A relative path is taken from the settings file's folder, where such
+    // files are kept beside it, not from wherever the program was started.
+    const QDir folder = QFileInfo(m_settingsFile).absoluteDir();
+    const auto path = [&](const QString &key) {
+        const QString value = settings.value(QStringLiteral("Tls/") + key).toString().trimmed();
+        return value.isEmpty() ? value : QDir::cleanPath(folder.absoluteFilePath(value));
+    };
+    NetworkSerialPort::TlsFiles files;
+    files.caFile = path(QStringLiteral("Ca-File"));
+    files.certFile = path(QStringLiteral("Cert-File"));
+    files.keyFile = path(QStringLiteral("Key-File"));
+    return files;
 }

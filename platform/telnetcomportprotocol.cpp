@@ -228,6 +228,9 @@ void TelnetComPortProtocol::handleComPort(quint8 command, QByteArrayView value)
         const std::optional<quint8> state = byteValue();
         if (!state)
             break;
+        if ((*state & ModemStateDeltas) != 0 || !m_modemState
+            || (*state & ModemStateInputs) != (*m_modemState & ModemStateInputs))
+            ++m_inputChanges;
         m_modemState = state;
         return;
     }

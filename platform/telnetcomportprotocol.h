@@ -102,6 +102,10 @@ public:
     // The last NOTIFY-MODEMSTATE; none before the first one arrives.
     std::optional<quint8> modemState() const { return m_modemState; }
     bool ctsAsserted() const { return m_modemState && (*m_modemState & ModemStateCts); }
+    // Counts NOTIFY-MODEMSTATEs that told of an input-line change: the
+    // inputs differ from the last state, or a change bit is set (a press and
+    // release between two notifications leaves the inputs as they were).
+    quint32 inputChangeCount() const { return m_inputChanges; }
 
     const Replies &replies() const { return m_replies; }
     void clearReplies() { m_replies = {}; }
@@ -141,6 +145,7 @@ private:
     bool m_comPortRefused = false;
 
     std::optional<quint8> m_modemState;
+    quint32 m_inputChanges = 0;
     Replies m_replies;
     int m_malformed = 0;
     QByteArray m_outgoing;

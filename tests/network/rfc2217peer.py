@@ -24,6 +24,8 @@ clients, e.g. `socat - TCP:127.0.0.1:M`):
     rts 0|1 NANOSECONDS            the port's RTS changed (time.monotonic_ns())
     cts 0|1 NANOSECONDS            answer to a "cts" command, when it is applied
     gone                           the client disconnected
+    data N                         the client sent N data bytes (outside
+                                   Telnet commands), e.g. a heartbeat
     state rts=0|1 cts=0|1 baud=N bytesize=N parity=P stopbits=N rtscts=0|1 client=0|1
                                    answer to "state"
   commands it reads:
@@ -157,8 +159,11 @@ class Peer:
         if not data:
             self.drop_client()
             return
-        for _ in self.manager.filter(data):
-            pass  # data bytes: the fake port has no wire to send them on
+        # Data bytes: the fake port has no wire to send them on, but whoever
+        # runs us may count them.
+        count = sum(len(chunk) for chunk in self.manager.filter(data))
+        if count:
+            self.report('data %d' % count)
 
     def drop_client(self):
         if self.client is None:

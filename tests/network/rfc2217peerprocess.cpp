@@ -82,6 +82,8 @@ void Rfc2217PeerProcess::handleLine(const QString &line)
         ++m_rtsChanges;
     } else if (words[0] == QLatin1String("client")) {
         m_hasClient = true;
+    } else if (words[0] == QLatin1String("data") && words.size() >= 2) {
+        m_dataBytes += words[1].toInt();
     } else if (words[0] == QLatin1String("gone")) {
         m_hasClient = false;
     } else if (words[0] == QLatin1String("state")) {

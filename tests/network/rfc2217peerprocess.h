@@ -30,6 +30,8 @@ public:
     bool rts() const { return m_rts; }
     int rtsChanges() const { return m_rtsChanges; }
     bool hasClient() const { return m_hasClient; }
+    // Data bytes the clients have sent, Telnet commands left out.
+    int dataBytes() const { return m_dataBytes; }
     QString lastState() const { return m_lastState; }
     QString errorOutput() const { return m_errorOutput; }
 
@@ -45,5 +47,6 @@ private:
     bool m_rts = false;
     int m_rtsChanges = 0;
     bool m_hasClient = false;
+    int m_dataBytes = 0;
     QString m_lastState;
 };

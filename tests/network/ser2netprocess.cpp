@@ -35,11 +35,25 @@ bool Ser2netProcess::start(const QString &devicePath, const QString &connectorSe
     QFile config(configPath);
     if (!config.open(QIODevice::WriteOnly))
         return false;
+    QString tls;
+    QString options;
+    if (!m_tls.certFile.isEmpty()) {
+        tls = QStringLiteral("ssl(key=%1,cert=%2").arg(m_tls.keyFile, m_tls.certFile);
+        if (!m_tls.clientCaDirectory.isEmpty()) {
+            tls += QStringLiteral(",CA=%1,clientauth").arg(m_tls.clientCaFile);
+            options = QStringLiteral("  options:\n    authdir: %1\n").arg(m_tls.clientCaDirectory);
+        }
+        tls += QStringLiteral("),");
+    }
     config.write(QStringLiteral("connection: &test\n"
-                                "  accepter: telnet(rfc2217),tcp,127.0.0.1,%1\n"
-                                "  connector: serialdev,%2,%3\n")
+                                "  accepter: telnet(rfc2217),%1tcp,127.0.0.1,%2\n"
+                                "  timeout: %3\n"
+                                "  connector: serialdev,%4,%5\n"
+                                "%6")
+                     .arg(tls)
                      .arg(m_port)
-                     .arg(devicePath, connectorSettings)
+                     .arg(m_idleTimeoutS)
+                     .arg(devicePath, connectorSettings, options)
                      .toUtf8());
     config.close();
 

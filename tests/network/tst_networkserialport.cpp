@@ -9,8 +9,12 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
+#include <future>
 #include <optional>
+
+#include <unistd.h>
 
 namespace {
 // One CTS read through the adapter; -1 when the read failed.
@@ -20,6 +24,28 @@ int ctsOf(NetworkSerialPort &port)
     if (!port.readCts(&holding))
         return -1;
     return holding ? 1 : 0;
+}
+
+// The result of a background open, once its callback has run.
+struct BackgroundOpen
+{
+    std::optional<bool> opened;
+    int calls = 0;
+    std::function<void(bool)> callback()
+    {
+        return [this](bool result) {
+            opened = result;
+            ++calls;
+        };
+    }
+};
+
+quint16 closedPort()
+{
+    QTcpServer server;
+    if (!server.listen(QHostAddress::LocalHost))
+        return 0;
+    return server.serverPort();
 }
 }
 
@@ -80,6 +106,9 @@ private slots:
             settings.setValue(QStringLiteral("Ports/Com2"), QStringLiteral("rfc2217://[::1]:2217"));
             settings.setValue(QStringLiteral("Ports/Com3"), QStringLiteral("rfc2217://nowhere"));
             settings.setValue(QStringLiteral("Ports/Com4"), QStringLiteral("/dev/pts/7"));
+            settings.setValue(QStringLiteral("Ports/Com5"), QStringLiteral("rfc2217+tls://radio-site.example:4001"));
+            settings.setValue(QStringLiteral("Tls/Ca-File"), QStringLiteral("site-ca.pem"));
+            settings.setValue(QStringLiteral("Tls/Cert-File"), QStringLiteral("/etc/zelvo/client.pem"));
         }
         SystemSerialPorts ports(file);
         std::unique_ptr<SerialPortDevice> mapped = ports.create(2);
@@ -95,6 +124,17 @@ private slots:
 
         std::unique_ptr<SerialPortDevice> local = ports.create(4);
         QVERIFY(!dynamic_cast<NetworkSerialPort *>(local.get()));
+
+        std::unique_ptr<SerialPortDevice> secure = ports.create(5);
+        QVERIFY(dynamic_cast<NetworkSerialPort *>(secure.get()));
+        QVERIFY(static_cast<NetworkSerialPort *>(secure.get())->isTls());
+        // Relative to the settings file, not to wherever the program started.
+        QCOMPARE(ports.tlsFiles().caFile, dir.filePath(QStringLiteral("site-ca.pem")));
+        QCOMPARE(ports.tlsFiles().certFile, QStringLiteral("/etc/zelvo/client.pem"));
+        QVERIFY(ports.tlsFiles().keyFile.isEmpty());
+        // Half a client identity is refused before any connection is tried.
+        QVERIFY(!secure->open(false));
+        QVERIFY2(secure->errorString().contains(QLatin1String("Cert-File and Key-File")), qPrintable(secure->errorString()));
     }
 
     void shouldFailQuicklyWhenNothingListens()
@@ -237,16 +277,199 @@ private slots:
         QTRY_VERIFY(peer.rts());
     }
 
-    void shouldReportTheDeviceLostWhenTheServerDies()
+    void shouldOpenInTheBackgroundAndReportItLater()
+    {
+        Rfc2217PeerProcess peer;
+        QVERIFY2(peer.start(), qPrintable(peer.errorOutput()));
+        NetworkSerialPort port(peer.address());
+        BackgroundOpen result;
+        port.openInBackground(true, result.callback());
+        QVERIFY(!result.opened); // never from inside the call
+        QTRY_VERIFY(result.opened);
+        QVERIFY2(*result.opened, qPrintable(port.errorString()));
+        QVERIFY(port.reportsLineChanges());
+        QTRY_VERIFY(peer.rts());
+        QCOMPARE(result.calls, 1);
+    }
+
+    void shouldFailABackgroundOpenThatNothingAnswers_data()
+    {
+        QTest::addColumn<bool>("listening");
+        QTest::newRow("refused") << false;
+        QTest::newRow("accepted, never answered") << true;
+    }
+
+    void shouldFailABackgroundOpenThatNothingAnswers()
+    {
+        QFETCH(bool, listening);
+        QTcpServer silent;
+        quint16 target = closedPort();
+        if (listening) {
+            QVERIFY(silent.listen(QHostAddress::LocalHost));
+            target = silent.serverPort();
+        }
+        NetworkSerialPort port(QStringLiteral("rfc2217://127.0.0.1:%1").arg(target));
+        // The event loop goes on turning while the open waits.
+        int ticks = 0;
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
+        ticker.start(50);
+        BackgroundOpen result;
+        port.openInBackground(false, result.callback());
+        QTRY_VERIFY_WITH_TIMEOUT(result.opened, NetworkSerialPort::OpenTimeoutMs * 3);
+        QVERIFY(!*result.opened);
+        QCOMPARE(port.failure(), SerialPortDevice::Failure::OpenFailed);
+        QVERIFY(!port.reportsLineChanges());
+        if (listening) {
+            QVERIFY2(port.errorString().contains(QLatin1String("com port control")), qPrintable(port.errorString()));
+            QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
+        }
+    }
+
+    void shouldNeverReportABackgroundOpenThatWasClosed()
+    {
+        Rfc2217PeerProcess peer;
+        QVERIFY2(peer.start(), qPrintable(peer.errorOutput()));
+        NetworkSerialPort port(peer.address());
+        BackgroundOpen cancelled;
+        port.openInBackground(false, cancelled.callback());
+        port.close();
+        // Another open's report comes after anything the first could post.
+        Rfc2217PeerProcess otherPeer;
+        QVERIFY2(otherPeer.start(), qPrintable(otherPeer.errorOutput()));
+        NetworkSerialPort other(otherPeer.address());
+        BackgroundOpen later;
+        other.openInBackground(false, later.callback());
+        QTRY_VERIFY(later.opened);
+        QVERIFY(*later.opened);
+        QCOMPARE(cancelled.calls, 0);
+    }
+
+    void shouldBoundAHostLookupThatHangs()
+    {
+        auto release = std::make_shared<std::promise<void>>();
+        const std::shared_future<void> released = release->get_future().share();
+        const NetworkSerialPort::HostResolver hanging = [released](const QString &) {
+            released.wait();
+            return QList<QHostAddress>{QHostAddress(QHostAddress::LocalHost)};
+        };
+        // Were the wait unbounded, this would never return.
+        QVERIFY(!NetworkSerialPort::lookUpWithin(QStringLiteral("slow.example"), QDeadlineTimer(100), hanging));
+        release->set_value(); // the abandoned lookup ends on its own
+        const auto found = NetworkSerialPort::lookUpWithin(QStringLiteral("localhost"), QDeadlineTimer(5000), hanging);
+        QCOMPARE(found, std::optional<QList<QHostAddress>>({QHostAddress(QHostAddress::LocalHost)}));
+    }
+
+    void shouldFailToOpenANameThatCannotBeFound()
+    {
+        // .invalid never resolves; wherever the lookup takes long (no name
+        // server answering), open() still ends at its bound.
+        NetworkSerialPort port(QStringLiteral("rfc2217://zelvo-test.invalid:2217"));
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(!port.open(false));
+        QVERIFY2(timer.elapsed() < NetworkSerialPort::OpenTimeoutMs + 500, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(port.failure(), SerialPortDevice::Failure::OpenFailed);
+        QVERIFY2(port.errorString().contains(QLatin1String("cannot find zelvo-test.invalid")), qPrintable(port.errorString()));
+
+        BackgroundOpen result;
+        port.openInBackground(false, result.callback());
+        QTRY_VERIFY_WITH_TIMEOUT(result.opened, NetworkSerialPort::OpenTimeoutMs * 3);
+        QVERIFY(!*result.opened);
+        QVERIFY2(port.errorString().contains(QLatin1String("cannot find zelvo-test.invalid")), qPrintable(port.errorString()));
+    }
+
+    void shouldOpenByHostName()
+    {
+        // localhost may name ::1 first, where the peer does not listen: the
+        // next address is tried within the same bound.
+        Rfc2217PeerProcess peer;
+        QVERIFY2(peer.start(), qPrintable(peer.errorOutput()));
+        NetworkSerialPort port(QStringLiteral("rfc2217://localhost:%1").arg(peer.port()));
+        QVERIFY2(port.open(false), qPrintable(port.errorString()));
+        port.close();
+        BackgroundOpen result;
+        port.openInBackground(false, result.callback());
+        QTRY_VERIFY(result.opened);
+        QVERIFY2(*result.opened, qPrintable(port.errorString()));
+    }
+
+    void shouldRunTheLineChangeHandlerWithoutBeingAsked()
+    {
+        Rfc2217PeerProcess peer;
+        QVERIFY2(peer.start(), qPrintable(peer.errorOutput()));
+        NetworkSerialPort port(peer.address());
+        int changes = 0;
+        port.setLineChangeHandler([&changes] { ++changes; });
+        QVERIFY2(port.open(false), qPrintable(port.errorString()));
+        QVERIFY(port.reportsLineChanges());
+        const int before = changes;
+        peer.setCts(true);
+        // Nothing here calls into the port until the handler has run.
+        QTRY_VERIFY(changes > before);
+        bool holding = false;
+        QVERIFY(port.readCts(&holding));
+        QVERIFY(holding);
+    }
+
+    void shouldSendAHeartbeatOnlyWhenAskedTo()
     {
         Rfc2217PeerProcess peer;
         QVERIFY2(peer.start(), qPrintable(peer.errorOutput()));
         NetworkSerialPort port(peer.address());
         QVERIFY2(port.open(false), qPrintable(port.errorString()));
+        // The lines alone never send a data byte.
+        QVERIFY(port.setRts(true));
+        QVERIFY(port.setDtr(true));
+        QTRY_VERIFY(peer.rts());
+        peer.requestState();
+        QTRY_VERIFY(!peer.lastState().isEmpty());
+        QCOMPARE(peer.dataBytes(), 0);
+
+        QElapsedTimer timer;
+        timer.start();
+        port.setHeartbeat(true);
+        QTRY_VERIFY_WITH_TIMEOUT(peer.dataBytes() >= 4, 5000);
+        // About two a second: four take at least three intervals.
+        QVERIFY2(timer.elapsed() >= 3 * NetworkSerialPort::HeartbeatIntervalMs - 100,
+                 qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(peer.rts()); // a data byte is no line change
+    }
+
+    void shouldOfferTheBytesThatReleaseTheLinesAfterACrash()
+    {
+        Rfc2217PeerProcess peer;
+        QVERIFY2(peer.start(), qPrintable(peer.errorOutput()));
+        NetworkSerialPort port(peer.address());
+        QCOMPARE(port.crashRelease().kind, SerialPortDevice::CrashRelease::Kind::None);
+        QVERIFY2(port.open(true), qPrintable(port.errorString()));
+        QTRY_VERIFY(peer.rts());
+        const SerialPortDevice::CrashRelease release = port.crashRelease();
+        QCOMPARE(release.kind, SerialPortDevice::CrashRelease::Kind::SocketBytes);
+        QVERIFY(release.descriptor >= 0);
+        // What a fatal-signal handler does: one write() on the descriptor.
+        QCOMPARE(::write(release.descriptor, release.bytes.constData(), size_t(release.bytes.size())),
+                 ssize_t(release.bytes.size()));
+        QTRY_VERIFY(!peer.rts());
+        port.close();
+        QCOMPARE(port.crashRelease().kind, SerialPortDevice::CrashRelease::Kind::None);
+    }
+
+    void shouldReportTheDeviceLostWhenTheServerDies()
+    {
+        Rfc2217PeerProcess peer;
+        QVERIFY2(peer.start(), qPrintable(peer.errorOutput()));
+        NetworkSerialPort port(peer.address());
+        int changes = 0;
+        port.setLineChangeHandler([&changes] { ++changes; });
+        QVERIFY2(port.open(false), qPrintable(port.errorString()));
         peer.setCts(true);
         QTRY_COMPARE(ctsOf(port), 1);
+        const int before = changes;
         peer.kill();
-        QTRY_COMPARE(ctsOf(port), -1);
+        // Known from the event loop, before anyone reads.
+        QTRY_VERIFY(changes > before);
+        QCOMPARE(ctsOf(port), -1);
         QCOMPARE(port.failure(), SerialPortDevice::Failure::DeviceLost);
         QVERIFY(!port.setRts(true));
         QCOMPARE(port.failure(), SerialPortDevice::Failure::DeviceLost);

@@ -121,6 +121,39 @@ private slots:
             QTest::qWait(50);
         QVERIFY2(reopened, qPrintable(port.errorString() + QLatin1Char('\n') + server.output()));
     }
+
+    void shouldOutliveTheServersIdleTimeoutOnlyWithAHeartbeat_data()
+    {
+        QTest::addColumn<bool>("heartbeat");
+        QTest::newRow("heartbeat") << true;
+        QTest::newRow("no heartbeat") << false;
+    }
+
+    void shouldOutliveTheServersIdleTimeoutOnlyWithAHeartbeat()
+    {
+        // ser2net counts data bytes as activity, not Telnet commands: a
+        // client that only holds its lines is dropped after the timeout.
+        QFETCH(bool, heartbeat);
+        PseudoTerminal terminal;
+        QVERIFY(terminal.isValid());
+        Ser2netProcess server;
+        server.setIdleTimeout(1);
+        QVERIFY2(server.start(terminal.slavePath(), QStringLiteral("9600n81,local")), qPrintable(server.output()));
+        NetworkSerialPort port(server.address());
+        port.setHeartbeat(heartbeat);
+        QVERIFY2(port.open(true), qPrintable(port.errorString() + QLatin1Char('\n') + server.output()));
+        bool holding = false;
+        if (!heartbeat) {
+            QTRY_VERIFY_WITH_TIMEOUT(!port.readCts(&holding), 5000);
+            QCOMPARE(port.failure(), SerialPortDevice::Failure::DeviceLost);
+            return;
+        }
+        // Outlast the timeout by far: nothing to wait for but time.
+        QTest::qWait(3000);
+        QVERIFY2(port.readCts(&holding), qPrintable(port.errorString()));
+        QVERIFY(port.setRts(false));
+    }
+
 };
 
 QTEST_GUILESS_MAIN(TestSer2netSerialPort)

@@ -137,6 +137,21 @@ private slots:
         QVERIFY(!protocol.ctsAsserted());
     }
 
+    void shouldCountOnlyNotificationsThatTellOfAnInputChange()
+    {
+        P protocol;
+        protocol.receive(modemState(0x10)); // the first state is news
+        QCOMPARE(protocol.inputChangeCount(), 1u);
+        protocol.receive(modemState(0x10)); // a repeat without change bits is not
+        QCOMPARE(protocol.inputChangeCount(), 1u);
+        protocol.receive(modemState(0x30)); // DSR rose
+        QCOMPARE(protocol.inputChangeCount(), 2u);
+        // CTS fell and rose again between two notifications: only the change
+        // bit tells.
+        protocol.receive(modemState(0x31));
+        QCOMPARE(protocol.inputChangeCount(), 3u);
+    }
+
     void shouldTakeClientCodesAsNoModemState()
     {
         // 7 is what a client sends; only the server code 107 is a notification.
