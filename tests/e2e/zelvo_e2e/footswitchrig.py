@@ -61,19 +61,24 @@ class FootswitchRig:
     whose title matches (xdotool); window_title(wid).
     """
 
-    def __init__(self, program, modemlines, settings=None, absent=(), env=None):
+    def __init__(self, program, modemlines, settings=None, absent=(), env=None, pluggable=()):
         self.program = os.path.abspath(program)
         self.modemlines = os.path.abspath(modemlines)
         self.settings = {"ComPort": "1", "ComPort2": "2"} if settings is None else dict(settings)
         self.absent = set(absent)
+        # Numbers mapped through a link of their own, as an adapter is under
+        # /dev/serial/by-id: unplug() and plug_in() swap the device behind it.
+        self.pluggable = set(pluggable)
+        self._unplugged = set()
         self.extra_env = dict(env or {})
         self.process = None
         self._ports = {}
         self._workdir = tempfile.mkdtemp(prefix="zelvo-e2e-")
         self.config_home = os.path.join(self._workdir, "config")
         self.lines_dir = os.path.join(self._workdir, "modemlines")
+        self.by_id_dir = os.path.join(self._workdir, "by-id")
         self.runtime_dir = os.path.join(self._workdir, "runtime")
-        for folder in (self.config_home, self.lines_dir, self.runtime_dir):
+        for folder in (self.config_home, self.lines_dir, self.runtime_dir, self.by_id_dir):
             os.makedirs(folder, mode=0o700)
         self.settings_path = os.path.join(self.config_home, APP_NAME, APP_NAME + ".conf")
         self.lock_path = self.settings_path + ".running"
@@ -82,6 +87,8 @@ class FootswitchRig:
         for number in PORT_NUMBERS:
             if number not in self.absent:
                 self._ports[number] = PseudoPort()
+        for number in self.pluggable:
+            os.symlink(self._ports[number].path, self.stable_path(number))
         self._write_initial_settings()
 
     # -- context -----------------------------------------------------------
@@ -106,6 +113,34 @@ class FootswitchRig:
     def port(self, number):
         """The PseudoPort behind Com<number> (KeyError for an absent one)."""
         return self._ports[number]
+
+    def stable_path(self, number):
+        """The link a pluggable Com<number> is mapped to."""
+        return os.path.join(self.by_id_dir, f"usb-adapter-com{number}")
+
+    def unplug(self, number):
+        """Pulls the adapter of a pluggable Com<number>: its device fails
+        with EIO from now on, and its stable name is gone."""
+        os.unlink(self.stable_path(number))
+        self._ports[number].close_master()
+        self._unplugged.add(self._ports[number].device)
+
+    def plug_in(self, number):
+        """Plugs an adapter back into a pluggable Com<number>: a new device
+        under the same stable name. Returns its PseudoPort."""
+        # A new device, not the old one's number again: the modem-line
+        # library would hand it the old device's lines and log.
+        used = {p.device for p in self._ports.values()} | self._unplugged
+        spares = []
+        port = PseudoPort()
+        while port.device in used:
+            spares.append(port)
+            port = PseudoPort()
+        for spare in spares:
+            spare.close_master()
+        self._ports[number] = port
+        os.symlink(port.path, self.stable_path(number))
+        return port
 
     def _stored_port(self, key, default):
         value = self.settings.get(key, default)
@@ -166,7 +201,9 @@ class FootswitchRig:
         os.makedirs(os.path.dirname(self.settings_path), exist_ok=True)
         ports = {}
         for number in PORT_NUMBERS:
-            if number in self._ports:
+            if number in self.pluggable:
+                ports[f"Com{number}"] = self.stable_path(number)
+            elif number in self._ports:
                 ports[f"Com{number}"] = self._ports[number].path
             else:
                 ports[f"Com{number}"] = os.path.join(self._workdir, f"absent-com{number}")

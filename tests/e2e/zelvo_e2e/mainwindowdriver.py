@@ -62,6 +62,11 @@ class MainWindowDriver:
         return wait_until(lambda: self.rig.windows("^" + MAIN_TITLE + "$"), timeout or self.timeout,
                           message="the main window")[0]
 
+    def wait_for_window(self, title_regex, timeout=None):
+        """Waits for a visible window of the program whose title matches."""
+        return wait_until(lambda: self.rig.windows(title_regex), timeout or self.timeout,
+                          message=f"a window titled {title_regex}")[0]
+
     def about_windows(self):
         return self.rig.windows("^" + ABOUT_TITLE + "$")
 
@@ -118,6 +123,11 @@ class MainWindowDriver:
     def key(*keys):
         """Presses keys (xdotool names, e.g. "alt+h") on the focused window."""
         _xdotool("key", "--clearmodifiers", *keys)
+
+    @staticmethod
+    def type_text(text):
+        """Types text into the focused field."""
+        _xdotool("type", "--delay", "5", text)
 
     @staticmethod
     def click(window, x, y):

@@ -43,7 +43,7 @@ class NetworkPeer:
     kill()             SIGKILL (the server vanishes); close() stops it
     """
 
-    def __init__(self, extra_arguments=()):
+    def __init__(self, extra_arguments=(), port=0):
         self._lock = threading.Condition()
         self._lines = []
         self._rts = []
@@ -54,7 +54,7 @@ class NetworkPeer:
         self.rts = 0
         self.ended = False
         self.process = subprocess.Popen(
-            [PYTHON, PEER_SCRIPT, *extra_arguments], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+            [PYTHON, PEER_SCRIPT, "--port", str(port), *extra_arguments], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
             stderr=subprocess.PIPE, env=dict(os.environ, PYTHONDONTWRITEBYTECODE="1"))
         self._reader = threading.Thread(target=self._read, daemon=True)
         self._reader.start()
@@ -238,6 +238,15 @@ class NetworkRig(FootswitchRig):
                 peer.close()
 
     def peer(self, number):
+        return self._peers[number]
+
+    def restart_peer(self, number):
+        """Kills the peer of Com<number> and starts a new one on the same
+        port, as a device server that comes back after a crash. Returns it."""
+        old = self._peers[number]
+        old.kill()
+        old.close()
+        self._peers[number] = NetworkPeer(port=old.port)
         return self._peers[number]
 
     @property
