@@ -53,6 +53,8 @@ ZelvoFootswitch2::ZelvoFootswitch2(const PlatformServices &platform, QWidget *pa
     m_statusLine = new PortStatusLine(this);
     statusBar()->setSizeGripEnabled(false);
     statusBar()->setFixedHeight(StateLineHeight);
+    // Two rows of text, not a row of framed panels.
+    statusBar()->setStyleSheet(QStringLiteral("QStatusBar::item { border: none; }"));
     statusBar()->addWidget(m_statusLine, 1);
     // The rectangles are the client area: the menu bar comes on top of it,
     // the port state line below it. The line needs more width than the form
