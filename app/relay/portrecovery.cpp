@@ -5,6 +5,7 @@
 #include "app/relay/stationsettings.h"
 #include "app/relay/serialline.h"
 #include "app/relay/zelvofootswitch2.h"
+#include "platform/fatalsignalrelease.h"
 #include "platform/messages.h"
 #include "ui_zelvofootswitch2.h"
 
@@ -38,6 +39,7 @@ void PortRecovery::outputLost()
 {
     // Whatever was keyed is not any more: the next open brings the line up
     // released, and the window must not claim otherwise meanwhile.
+    FatalSignalRelease::disarm();
     m_output.lost();
     // Closed now: only recorded, for the next open.
     m_window.MSComm2.setRtsEnabled(false);
@@ -47,6 +49,8 @@ void PortRecovery::outputLost()
 
 void PortRecovery::stop()
 {
+    // The descriptor the crash handler would write to is about to close.
+    FatalSignalRelease::disarm();
     m_input.stop();
     m_output.stop();
 }
