@@ -120,20 +120,11 @@ bool LocalSerialPort::readLine(InputLine line, bool *asserted)
     const QSerialPort::PinoutSignals signalSet = m_port.pinoutSignals();
     if (!m_port.isOpen() || m_port.error() != QSerialPort::NoError)
         return fail(classifyLineError());
-    switch (line) {
-    case InputLine::Cts:
-        *asserted = signalSet.testFlag(QSerialPort::ClearToSendSignal);
-        break;
-    case InputLine::Dsr:
-        *asserted = signalSet.testFlag(QSerialPort::DataSetReadySignal);
-        break;
-    case InputLine::Dcd:
-        *asserted = signalSet.testFlag(QSerialPort::DataCarrierDetectSignal);
-        break;
-    case InputLine::Ri:
-        *asserted = signalSet.testFlag(QSerialPort::RingIndicatorSignal);
-        break;
-    }
+    // In the order of InputLine: CTS, DSR, DCD, RI.
+    static constexpr QSerialPort::PinoutSignal signalOf[] = {
+        QSerialPort::ClearToSendSignal, QSerialPort::DataSetReadySignal,
+        QSerialPort::DataCarrierDetectSignal, QSerialPort::RingIndicatorSignal};
+    *asserted = signalSet.testFlag(signalOf[int(line)]);
     return true;
 }
 

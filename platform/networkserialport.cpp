@@ -689,21 +689,9 @@ bool NetworkSerialPort::readLine(InputLine line, bool *asserted)
 {
     if (!checkOpen())
         return false;
-    const quint8 state = m_protocol.modemState().value_or(0);
-    switch (line) {
-    case InputLine::Cts:
-        *asserted = state & P::ModemStateCts;
-        break;
-    case InputLine::Dsr:
-        *asserted = state & P::ModemStateDsr;
-        break;
-    case InputLine::Dcd:
-        *asserted = state & P::ModemStateDcd;
-        break;
-    case InputLine::Ri:
-        *asserted = state & P::ModemStateRi;
-        break;
-    }
+    // In the order of InputLine: CTS, DSR, DCD, RI.
+    static constexpr quint8 bitOf[] = {P::ModemStateCts, P::ModemStateDsr, P::ModemStateDcd, P::ModemStateRi};
+    *asserted = m_protocol.modemState().value_or(0) & bitOf[int(line)];
     return true;
 }
 
