@@ -131,7 +131,8 @@ bool LocalSerialPort::readLine(InputLine line, bool *asserted)
 bool LocalSerialPort::fail(Failure failure)
 {
     m_failure = failure;
-    m_errorString = m_port.errorString();
+    // Named as the user mapped it, so that a wrong mapping can be found.
+    m_errorString = QStringLiteral("%1: %2").arg(m_devicePath, m_port.errorString());
     return false;
 }
 
