@@ -16,15 +16,21 @@ Run under a private X server:
 """
 
 import os
+import shutil
 import signal
+import socket
 import sys
+import tempfile
+import termios
 import time
 import unittest
 
+import serial  # python3-serial, in Debian's /usr/bin/python3
+
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from zelvo_e2e import run_tests, wait_until  # noqa: E402
-from zelvo_e2e.ser2netpeer import Ser2netRig, connector_options, idle_timeout, profile_for  # noqa: E402
+from zelvo_e2e import ModemLines, PseudoPort, run_tests, wait_until  # noqa: E402
+from zelvo_e2e.ser2netpeer import Ser2net, Ser2netRig, connector_options, idle_timeout  # noqa: E402
 
 OPTIONS = None
 
@@ -36,14 +42,50 @@ DROP_WITHIN_S = TIMEOUT_S + 2
 
 
 class TheShippedProfile(unittest.TestCase):
-    def test_drops_after_three_quiet_seconds_and_lowers_the_lines_at_open_and_close(self):
-        options = connector_options()
+    """ser2net with the profile alone, a plain client in place of the program."""
+
+    def setUp(self):
+        self.lines_dir = tempfile.mkdtemp(prefix="zelvo-profile-")
+        self.addCleanup(shutil.rmtree, self.lines_dir, True)
+        self.lines = ModemLines(self.lines_dir)
+        self.port = PseudoPort()
+        self.addCleanup(self.port.close_master)
+        self.ser2net = Ser2net(self.port.path, OPTIONS.modemlines, self.lines_dir)
+        self.addCleanup(self.ser2net.close)
+
+    def writes(self):
+        return [e for e in self.lines.writes(self.port.device, "RTS") if e.pid == self.ser2net.pid]
+
+    def test_reads_as_the_help_says(self):
         self.assertEqual(idle_timeout(), TIMEOUT_S)
+        options = connector_options()
         for option in ("rts=off", "dtr=off", "hangup-when-done", "local"):
             self.assertIn(option, options)
-        text = profile_for("/dev/pts/0", 1234)
-        self.assertIn("serialdev,/dev/pts/0,", text)
-        self.assertIn("tcp,127.0.0.1,1234", text)
+
+    def test_a_connection_opens_the_port_with_rts_and_dtr_low_and_hangup_on_close(self):
+        with socket.create_connection(("127.0.0.1", self.ser2net.port)):
+            # Well before the idle timeout, whose close would write the
+            # lines low too.
+            first = wait_until(self.writes, TIMEOUT_S - 1, message="ser2net's first write of RTS at open")[0]
+            self.assertTrue(self.ser2net.clients(), "the write was the close, not the open")
+            self.assertEqual((first.value("RTS"), first.value("DTR")), (0, 0))
+            flags = self.port.control_flags()
+            self.assertTrue(flags & termios.HUPCL, "hangup-when-done did not set HUPCL")
+            self.assertTrue(flags & termios.CLOCAL, "local did not set CLOCAL")
+
+    def test_a_quiet_client_is_dropped_after_the_timeout_and_the_lines_lowered(self):
+        client = serial.serial_for_url(self.ser2net.url, baudrate=9600, timeout=1)
+        self.addCleanup(client.close)
+        client.rts = True
+        wait_until(lambda: self.lines.line(self.port.device, "RTS") == 1, 10.0, message="RTS raised by the client")
+        raised = self.writes()[-1].t
+        # Nothing more from the client: ser2net's idle timeout runs out.
+        wait_until(lambda: self.lines.line(self.port.device, "RTS") == 0, DROP_WITHIN_S + 1,
+                   message="ser2net lowering RTS of a quiet client")
+        dropped_after = (self.writes()[-1].t - raised) / 1e9
+        self.assertGreaterEqual(dropped_after, TIMEOUT_S - 0.5)
+        self.assertLessEqual(dropped_after, DROP_WITHIN_S)
+        self.assertEqual(self.lines.line(self.port.device, "DTR"), 0)
 
 
 class RemoteDeadMan(unittest.TestCase):
