@@ -56,6 +56,15 @@ class TheShippedProfile(unittest.TestCase):
     def writes(self):
         return [e for e in self.lines.writes(self.port.device, "RTS") if e.pid == self.ser2net.pid]
 
+    def wait_for_rts(self, value, timeout, message):
+        """Waits for ser2net's write of RTS=value, in the state file and in
+        the log (the library updates the state first); returns its time."""
+        def written():
+            writes = self.writes()
+            return (self.lines.line(self.port.device, "RTS") == value and writes
+                    and writes[-1].value("RTS") == value and writes[-1])
+        return wait_until(written, timeout, message=message).t
+
     def test_reads_as_the_help_says(self):
         self.assertEqual(idle_timeout(), TIMEOUT_S)
         options = connector_options()
@@ -77,12 +86,10 @@ class TheShippedProfile(unittest.TestCase):
         client = serial.serial_for_url(self.ser2net.url, baudrate=9600, timeout=1)
         self.addCleanup(client.close)
         client.rts = True
-        wait_until(lambda: self.lines.line(self.port.device, "RTS") == 1, 10.0, message="RTS raised by the client")
-        raised = self.writes()[-1].t
+        raised = self.wait_for_rts(1, 10.0, "RTS raised by the client")
         # Nothing more from the client: ser2net's idle timeout runs out.
-        wait_until(lambda: self.lines.line(self.port.device, "RTS") == 0, DROP_WITHIN_S + 1,
-                   message="ser2net lowering RTS of a quiet client")
-        dropped_after = (self.writes()[-1].t - raised) / 1e9
+        dropped = self.wait_for_rts(0, DROP_WITHIN_S + 1, "ser2net lowering RTS of a quiet client")
+        dropped_after = (dropped - raised) / 1e9
         self.assertGreaterEqual(dropped_after, TIMEOUT_S - 0.5)
         self.assertLessEqual(dropped_after, DROP_WITHIN_S)
         self.assertEqual(self.lines.line(self.port.device, "DTR"), 0)
