@@ -179,15 +179,17 @@ void FootswitchRelay::driveOutput(bool keyed)
 {
     SerialLine &output = m_window.MSComm2;
     try {
+        // Armed before the line rises: once the command is with the kernel
+        // the far end may already be keyed, and a fatal signal in the moment
+        // before arming would leave it so. Dropping a line that is still low
+        // does no harm.
+        if (keyed)
+            FatalSignalRelease::arm(output.crashRelease());
         if (m_options.relayLine == StationSettings::RelayLine::Dtr)
             output.setDtrEnabled(keyed);
         else
             output.setRtsEnabled(keyed);
-        // Should the program die from here on, the handler of the fatal
-        // signal drops the line the relay hangs on.
-        if (keyed)
-            FatalSignalRelease::arm(output.crashRelease());
-        else
+        if (!keyed)
             FatalSignalRelease::disarm();
     } catch (const SerialLineError &) {
         // The relay no longer follows the switch: the window must not show

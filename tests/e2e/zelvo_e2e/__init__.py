@@ -22,6 +22,11 @@ ModemLines       the library's state and log files (state, drive, log, writes)
 LogEntry         one logged request (monotonic time, device, op, lines, values)
 wait_until       poll a condition with a deadline
 
+Beside them: networkpeer.NetworkRig (ports on RFC 2217 peers),
+ser2netpeer.Ser2netRig (the output through ser2net with the shipped remote
+profile, resources/ser2net/zelvo-remote.yaml) and mainwindowdriver
+(xdotool clicks and keys).
+
 Command-line options shared by the e2e scripts: add_program_arguments(parser)
 adds --program and --modemlines; run_tests(module) runs a script's tests with them.
 """

@@ -104,6 +104,8 @@ class FootswitchRig:
         """Stops the program if it runs, closes every port, removes the folder."""
         if self.process is not None and self.process.poll() is None:
             self.stop()
+        if self.process is not None and not self._stdout.closed:
+            self._stdout.close()
         for port in self._ports.values():
             port.close_master()
         shutil.rmtree(self._workdir, ignore_errors=True)

@@ -27,6 +27,12 @@ ABOUT_TITLE = "About Zelvo-FootSwitch2"
 # the rectangles of the two port lists. The menu bar sits above them; the
 # window is the client area (133 pixels high) plus the menu bar.
 CLIENT_HEIGHT = 133
+# The Rx and Tx buttons (cmdRx, cmdTx; the markers Command1 and Command2
+# take their places while shown and do nothing when clicked).
+BUTTON_RECTS = {
+    "rx": (136, 8, 33, 17),
+    "tx": (136, 32, 33, 17),
+}
 # The port state line under the form (fixed in the program).
 STATE_LINE_HEIGHT = 30
 COMBO_RECTS = {
@@ -47,7 +53,7 @@ class MainWindowDriver:
 
     main_window(), about_window(), wait_until_gone(wid), active_window(),
     wait_until_active(wid), activate(wid), minimize(wid), geometry(wid), key(*keys),
-    click(wid, x, y), choose_port("in"|"out", n), open_menu(letter),
+    click(wid, x, y), click_button("rx"|"tx"), choose_port("in"|"out", n), open_menu(letter),
     choose_menu_item(menu_letter, item_letter), open_about().
     """
 
@@ -142,6 +148,12 @@ class MainWindowDriver:
 
     def menu_bar_height(self, window):
         return self.geometry(window)[3] - CLIENT_HEIGHT - STATE_LINE_HEIGHT
+
+    def click_button(self, name):
+        """Clicks the Rx or Tx button of the main window."""
+        main = self.main_window()
+        x, y, width, height = BUTTON_RECTS[name]
+        self.click(main, x + width // 2, self.menu_bar_height(main) + y + height // 2)
 
     def choose_port(self, combo, number):
         """Chooses Com<number> from ComboComIn ("in") or ComboComOut ("out")

@@ -1,6 +1,7 @@
 """A pseudo-terminal standing in for one serial port of the program."""
 
 import os
+import termios
 
 
 class PseudoPort:
@@ -24,6 +25,11 @@ class PseudoPort:
     @property
     def is_open(self):
         return self._master is not None
+
+    def control_flags(self):
+        """The terminal's c_cflag (termios) as whoever opened `path` set it,
+        read on the master, e.g. to see HUPCL or CLOCAL."""
+        return termios.tcgetattr(self._master)[2]
 
     def close_master(self):
         if self._master is not None:
