@@ -22,6 +22,15 @@ ModemLines       the library's state and log files (state, drive, log, writes)
 LogEntry         one logged request (monotonic time, device, op, lines, values)
 wait_until       poll a condition with a deadline
 
+For network ports (import from the modules):
+networkpeer      NetworkPeer (pyserial RFC 2217 peer), NetworkRig
+ser2netserver    Ser2netServer (ser2net in front of a pseudo-terminal, TLS
+                 with a client certificate demanded), TlsRig (output on it)
+certificates     TestCertificates: a CA, another CA, server and client
+                 certificates made with openssl for a run
+tlsterminator    TlsTerminator: socat accepting TLS in front of a plain peer
+loopback         free_port(), listening(port) on 127.0.0.1
+
 Command-line options shared by the e2e scripts: add_program_arguments(parser)
 adds --program and --modemlines; run_tests(module) runs a script's tests with them.
 """
