@@ -20,12 +20,20 @@ input peer applied the new CTS and sent its notification to the program,
 the change the moment the output peer's port took the program's RTS command.
 The peer reports RTS changes, not repeated commands, so a redundant RTS
 write of the same value would not be counted.
+
+With --tls the output port is rfc2217+tls://127.0.0.1:PORT: socat accepts
+TLS there (certificates made for the run with openssl, a client certificate
+demanded) and passes the plain stream to the output peer. The input stays
+plain, so the difference to a run without --tls is the output's TLS.
 """
 
+import contextlib
 import os
 import random
+import shutil
 import statistics
 import sys
+import tempfile
 import time
 
 BENCH = os.path.dirname(os.path.abspath(__file__))
@@ -35,7 +43,9 @@ sys.path.insert(0, BENCH)
 sys.path.insert(0, os.path.join(TOP, "tests", "e2e"))
 
 from footswitch_latency import parse_arguments, percentile  # noqa: E402
+from zelvo_e2e.certificates import TestCertificates  # noqa: E402
 from zelvo_e2e.networkpeer import NetworkRig  # noqa: E402
+from zelvo_e2e.tlsterminator import TlsTerminator  # noqa: E402
 
 TARGET_P99_MS = 105.0
 
@@ -78,13 +88,37 @@ def measure_idle(rig, seconds):
     return 100.0 * (cpu1 - cpu0) / (t1 - t0)
 
 
+def add_tls_argument(parser):
+    parser.add_argument("--tls", action="store_true",
+                        help="the output over TLS, through socat in front of its peer")
+
+
+def put_output_behind_tls(rig, folder):
+    """Maps Com2 (the output) to a TLS terminator in front of the output peer; returns
+    the terminator (the caller closes it)."""
+    certificates = TestCertificates(os.path.join(folder, "certificates"))
+    terminator = TlsTerminator(certificates, rig.output.port)
+    rig.write_settings({"Com2": terminator.url}, group="Ports")
+    rig.write_settings({"Ca-File": certificates.path("ca.pem"), "Cert-File": certificates.path("client.pem"),
+                        "Key-File": certificates.path("client.key")}, group="Tls")
+    return terminator
+
+
 def main():
-    options = parse_arguments(__doc__)
+    options = parse_arguments(__doc__, add_tls_argument)
     rng = random.Random(options.seed)
-    with NetworkRig(options.program, options.modemlines) as rig:
+    with contextlib.ExitStack() as cleanup:
+        rig = cleanup.enter_context(NetworkRig(options.program, options.modemlines,
+                                               settings={"ComPort": "1", "ComPort2": "2"}))
+        input_url, output_url = rig.input.url, rig.output.url
+        if options.tls:
+            folder = tempfile.mkdtemp(prefix="zelvo-bench-")
+            cleanup.callback(shutil.rmtree, folder, ignore_errors=True)
+            # Entered after the rig: closed before it.
+            terminator = cleanup.enter_context(put_output_behind_tls(rig, folder))
+            output_url = f"{terminator.url} (socat) -> {rig.output.url}"
         rig.start()
         rig.wait_until_open()
-        input_url, output_url = rig.input.url, rig.output.url
         started = time.monotonic()
         edges = run_presses(rig, options, rng)
         press_seconds = time.monotonic() - started
@@ -94,7 +128,8 @@ def main():
         connections = (rig.input.clients, rig.output.clients)
         rig.stop()
 
-    print(f"zelvo-footswitch2 footswitch-to-relay benchmark over RFC 2217 (seed {options.seed})")
+    over = "RFC 2217, output over TLS" if options.tls else "RFC 2217"
+    print(f"zelvo-footswitch2 footswitch-to-relay benchmark over {over} (seed {options.seed})")
     print(f"input {input_url}, output {output_url}: pyserial RFC 2217 peers on loopback; "
           f"connections made: input {connections[0]}, output {connections[1]}")
     print(f"presses: {options.presses} of {options.shortest:g}-{options.longest:g} s, "

@@ -88,7 +88,7 @@ public:
 
     // Subject, issuer and SHA-256 fingerprint of the server's certificate,
     // once a TLS port has opened; empty otherwise.
-    QString peerCertificateSummary() const { return m_peerCertificateSummary; }
+    QString peerCertificateSummary() const override { return m_peerCertificateSummary; }
 
     QString address() const { return m_address; }
     bool isAddressValid() const { return m_port != 0; }

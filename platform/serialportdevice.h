@@ -69,6 +69,11 @@ public:
 
     virtual CrashRelease crashRelease() const { return {}; }
 
+    // Who the far end proved to be at the last open: the subject, issuer and
+    // fingerprint of a TLS server's certificate, for the user to check by
+    // eye. Empty for a port without such a proof (local, plain network).
+    virtual QString peerCertificateSummary() const { return {}; }
+
     // What the last failed call above failed with.
     virtual Failure failure() const = 0;
     virtual QString errorString() const = 0;

@@ -10,7 +10,7 @@ build_packages=(
 )
 test_packages=(
     xvfb openbox x11-utils xdotool
-    python3 python3-serial ser2net openssl
+    python3 python3-serial ser2net openssl socat
     clang libclang-rt-dev
 )
 

@@ -148,6 +148,11 @@ SerialPortDevice::CrashRelease SerialLine::crashRelease() const
     return m_device ? m_device->crashRelease() : SerialPortDevice::CrashRelease{};
 }
 
+QString SerialLine::peerCertificateSummary() const
+{
+    return m_device ? m_device->peerCertificateSummary() : QString();
+}
+
 void SerialLine::raiseLineFailure(const char *operation)
 {
     const QString description = QStringLiteral("%1: %2").arg(QLatin1String(operation), m_device->errorString());

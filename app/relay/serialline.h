@@ -82,6 +82,10 @@ public:
     // What a fatal-signal handler needs to drop this line's outputs.
     SerialPortDevice::CrashRelease crashRelease() const;
 
+    // The TLS server certificate of the open port, summarised; empty for a
+    // closed port or one without TLS.
+    QString peerCertificateSummary() const;
+
 private:
     [[noreturn]] void raiseLineFailure(const char *operation);
     std::unique_ptr<SerialPortDevice> createDevice();

@@ -244,6 +244,17 @@ void ZelvoFootswitch2::mnuSettings_Click()
         m_settingsWindow->activateWindow();
         return;
     }
+    // Closing a port forgets whom it was talking to: read the servers'
+    // certificates first. The output is the one the transmitter hangs on,
+    // so its server is the one shown when both ports are on TLS; with no
+    // TLS port open now, the last one seen stays.
+    for (const SerialLine *line : {&MSComm2, &MSComm1}) {
+        const QString summary = line->peerCertificateSummary();
+        if (!summary.isEmpty()) {
+            m_tlsPeerSummary = summary;
+            break;
+        }
+    }
     releasePorts();
     m_settingsWindow = new SettingsWindow(*m_platform.settings, *m_platform.devices, this);
     m_settingsWindow->setAttribute(Qt::WA_DeleteOnClose);

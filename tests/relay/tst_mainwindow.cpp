@@ -2,6 +2,7 @@
 
 #include <QAbstractItemView>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -23,6 +24,10 @@ private slots:
     void shouldOpenNewlyChosenPortOnReturnFromAbout();
     void shouldNotActivateOnReturnFromAnyOtherWindow();
     void shouldBringOpenAboutWindowForward();
+    // settings window
+    void shouldShowServerCertificateOfOpenPortInSettings_data();
+    void shouldShowServerCertificateOfOpenPortInSettings();
+    void shouldKeepLastServerCertificateWhenPortsNoLongerTellOne();
     // unload
     void shouldWriteFiveSettingsInOrderOnClose();
     void shouldReleaseKeyedOutputOnClose();
@@ -34,6 +39,7 @@ private slots:
 
 private:
     static void activate(QWidget *window);
+    QString shownPeerSummary() const;
 
     std::unique_ptr<MainWindowRig> m_rig;
 };
@@ -165,6 +171,61 @@ void tst_MainWindow::shouldBringOpenAboutWindowForward()
     m_rig->form().mnuAbout->trigger();
     QCOMPARE(window.aboutWindow(), about);
     QVERIFY(about->isVisible());
+}
+
+QString tst_MainWindow::shownPeerSummary() const
+{
+    SettingsWindow *settings = m_rig->window->settingsWindow();
+    if (!settings)
+        return QStringLiteral("(no settings window)");
+    auto *summary = settings->findChild<QPlainTextEdit *>(QStringLiteral("tlsPeerSummary"));
+    return summary ? summary->toPlainText() : QStringLiteral("(no summary field)");
+}
+
+void tst_MainWindow::shouldShowServerCertificateOfOpenPortInSettings_data()
+{
+    QTest::addColumn<QString>("inputSummary");
+    QTest::addColumn<QString>("outputSummary");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("output on TLS") << "" << "subject: CN=relay" << "subject: CN=relay";
+    QTest::newRow("input on TLS") << "subject: CN=footswitch" << "" << "subject: CN=footswitch";
+    // The transmitter hangs on the output: its server is the one to check.
+    QTest::newRow("both on TLS") << "subject: CN=footswitch" << "subject: CN=relay" << "subject: CN=relay";
+    QTest::newRow("neither") << "" << "" << "No connection yet.";
+}
+
+void tst_MainWindow::shouldShowServerCertificateOfOpenPortInSettings()
+{
+    QFETCH(QString, inputSummary);
+    QFETCH(QString, outputSummary);
+    QFETCH(QString, shown);
+    m_rig->platform.ports.line(1)->peerSummary = inputSummary;
+    m_rig->platform.ports.line(2)->peerSummary = outputSummary;
+    ZelvoFootswitch2 &window = m_rig->start();
+    QTRY_VERIFY(window.MSComm1.isOpen() && window.MSComm2.isOpen());
+    m_rig->form().mnuSettings->trigger();
+    // The ports are closed for the settings window, yet their servers are
+    // still known.
+    QVERIFY(!window.MSComm1.isOpen());
+    QVERIFY(!window.MSComm2.isOpen());
+    QCOMPARE(shownPeerSummary(), shown);
+}
+
+void tst_MainWindow::shouldKeepLastServerCertificateWhenPortsNoLongerTellOne()
+{
+    m_rig->platform.ports.line(2)->peerSummary = QStringLiteral("subject: CN=relay");
+    ZelvoFootswitch2 &window = m_rig->start();
+    QTRY_VERIFY(window.MSComm2.isOpen());
+    m_rig->form().mnuSettings->trigger();
+    QCOMPARE(shownPeerSummary(), QStringLiteral("subject: CN=relay"));
+
+    // Back from the settings: the output now leads to a plain port.
+    m_rig->platform.ports.line(2)->peerSummary.clear();
+    window.settingsWindow()->reject();
+    QTRY_VERIFY(!window.settingsWindow());
+    QTRY_VERIFY(window.MSComm1.isOpen() && window.MSComm2.isOpen());
+    m_rig->form().mnuSettings->trigger();
+    QCOMPARE(shownPeerSummary(), QStringLiteral("subject: CN=relay"));
 }
 
 void tst_MainWindow::shouldWriteFiveSettingsInOrderOnClose()

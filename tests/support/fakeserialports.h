@@ -22,6 +22,7 @@ struct FakeLineState
     bool gone = false;       // reads and writes fail as for an unplugged device
     bool refuseRts = false;  // RTS writes fail for another reason
     int rtsWrites = 0;
+    QString peerSummary;     // what an open port tells of its TLS server
 };
 
 class FakeSerialPorts : public SerialPortFactory
@@ -104,6 +105,7 @@ private:
             }
             return true;
         }
+        QString peerCertificateSummary() const override { return m_isOpen ? m_state->peerSummary : QString(); }
         Failure failure() const override { return m_failure; }
         QString errorString() const override { return m_error; }
 

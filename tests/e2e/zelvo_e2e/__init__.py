@@ -27,6 +27,14 @@ ser2netpeer.Ser2netRig (the output through ser2net with the shipped remote
 profile, resources/ser2net/zelvo-remote.yaml) and mainwindowdriver
 (xdotool clicks and keys).
 
+For network ports over TLS (import from the modules):
+ser2netserver    Ser2netServer (ser2net in front of a pseudo-terminal, TLS
+                 with a client certificate demanded), TlsRig (output on it)
+certificates     TestCertificates: a CA, another CA, server and client
+                 certificates made with openssl for a run
+tlsterminator    TlsTerminator: socat accepting TLS in front of a plain peer
+loopback         free_port(), listening(port) on 127.0.0.1
+
 Command-line options shared by the e2e scripts: add_program_arguments(parser)
 adds --program and --modemlines; run_tests(module) runs a script's tests with them.
 """
