@@ -27,7 +27,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from zelvo_e2e import run_tests, wait_until  # noqa: E402
 from zelvo_e2e.certificates import TestCertificates  # noqa: E402
-from zelvo_e2e.ser2netserver import TlsRig  # noqa: E402
+from zelvo_e2e.ser2netpeer import TlsRig  # noqa: E402
 
 OPTIONS = None
 CERTIFICATES = None
@@ -69,7 +69,7 @@ class TlsTestCase(unittest.TestCase):
         if outcome is not None and not outcome.success:
             log = "\n".join(repr(e) for e in self.rig.lines.log() if e.op != "get")
             sys.stderr.write(f"--- program output ---\n{self.rig.program_output()}\n"
-                             f"--- ser2net ---\n{self.rig.server.output()}\n"
+                             f"--- ser2net ---\n{self.rig.ser2net.output()}\n"
                              f"--- modem-line writes and drives ---\n{log}\n")
 
     def remote_rts_writes(self):

@@ -22,18 +22,21 @@ ModemLines       the library's state and log files (state, drive, log, writes)
 LogEntry         one logged request (monotonic time, device, op, lines, values)
 wait_until       poll a condition with a deadline
 
-Beside them: networkpeer.NetworkRig (ports on RFC 2217 peers),
-ser2netpeer.Ser2netRig (the output through ser2net with the shipped remote
-profile, resources/ser2net/zelvo-remote.yaml) and mainwindowdriver
-(xdotool clicks and keys).
-
-For network ports over TLS (import from the modules):
-ser2netserver    Ser2netServer (ser2net in front of a pseudo-terminal, TLS
-                 with a client certificate demanded), TlsRig (output on it)
+Beside them (import from the modules):
+networkpeer      NetworkPeer (an RFC 2217 peer, tests/network/rfc2217peer.py),
+                 NetworkRig (ports on such peers)
+ser2netpeer      Ser2net (ser2net in front of a pseudo-terminal, with the
+                 shipped remote profile resources/ser2net/zelvo-remote.yaml
+                 or PLAIN_PROFILE, over TLS with a client certificate
+                 demanded when given certificates), Ser2netRig (the output
+                 through it), TlsRig (the same over TLS)
 certificates     TestCertificates: a CA, another CA, server and client
                  certificates made with openssl for a run
 tlsterminator    TlsTerminator: socat accepting TLS in front of a plain peer
-loopback         free_port(), listening(port) on 127.0.0.1
+helperprocess    HelperProcess: the base of Ser2net and TlsTerminator, a
+                 program listening on 127.0.0.1 with its output in a file
+loopback         free_port(), listening(port), client_ports(port) on 127.0.0.1
+mainwindowdriver MainWindowDriver (xdotool clicks and keys)
 
 Command-line options shared by the e2e scripts: add_program_arguments(parser)
 adds --program and --modemlines; run_tests(module) runs a script's tests with them.

@@ -18,12 +18,12 @@ pseudo-terminals; every other number keeps its pseudo-terminal.
 """
 
 import os
-import signal
 import subprocess
 import threading
 import time
 
 from .footswitchrig import FootswitchRig
+from .helperprocess import end_process, kill_process
 from .polling import wait_until
 
 PEER_SCRIPT = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
@@ -119,6 +119,12 @@ class NetworkPeer:
 
     # -- commands ------------------------------------------------------------
 
+    def _end_input(self):
+        try:
+            self.process.stdin.close()
+        except OSError:
+            pass
+
     def _send(self, text):
         self.process.stdin.write((text + "\n").encode())
         self.process.stdin.flush()
@@ -166,26 +172,12 @@ class NetworkPeer:
 
     def kill(self):
         """SIGKILL: the server and its connections vanish at once."""
-        if self.process.poll() is None:
-            self.process.send_signal(signal.SIGKILL)
-        self.process.wait(10)
+        kill_process(self.process)
 
     def close(self):
         """Stops the peer (end of its standard input), killing it if it lingers."""
-        if self.process.poll() is None:
-            try:
-                self.process.stdin.close()
-            except OSError:
-                pass
-            try:
-                self.process.wait(5)
-            except subprocess.TimeoutExpired:
-                self.kill()
-        else:
-            try:
-                self.process.stdin.close()
-            except OSError:
-                pass
+        end_process(self.process, self._end_input)
+        self._end_input()
         self._reader.join(5)
         for stream in (self.process.stdout, self.process.stderr):
             try:
