@@ -19,11 +19,10 @@ Run under a private X server:
 import os
 import signal
 import sys
-import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from zelvo_e2e import FootswitchRig, run_tests  # noqa: E402
+from zelvo_e2e import FootswitchRig, ProgramTestCase, run_tests  # noqa: E402
 from zelvo_e2e.networkpeer import NetworkRig  # noqa: E402
 
 OPTIONS = None
@@ -44,11 +43,6 @@ class CrashReleaseCase:
         self.rig.press()
         self.rig.wait_for_rts(self.rig.output, 1)
 
-    def _show_output_on_failure(self):
-        outcome = getattr(self, "_outcome", None)
-        if outcome is not None and not outcome.success:
-            sys.stderr.write(f"--- program output ---\n{self.rig.program_output()}\n")
-
     def test_sigsegv_while_keyed_lowers_the_output_and_still_ends_the_process_by_the_signal(self):
         self.rig.send_signal(signal.SIGSEGV)
         self.assertEqual(self.rig.wait(10.0), -signal.SIGSEGV, "the default action of SIGSEGV did not run")
@@ -65,12 +59,12 @@ class CrashReleaseCase:
                          "the output dropped by itself: the crash case above would prove nothing")
 
 
-class LocalOutputCrash(CrashReleaseCase, unittest.TestCase):
+class LocalOutputCrash(CrashReleaseCase, ProgramTestCase):
     def make_rig(self):
         return FootswitchRig(OPTIONS.program, OPTIONS.modemlines)
 
 
-class NetworkOutputCrash(CrashReleaseCase, unittest.TestCase):
+class NetworkOutputCrash(CrashReleaseCase, ProgramTestCase):
     def make_rig(self):
         # Both ports on RFC 2217 peers; the output's is watched.
         return NetworkRig(OPTIONS.program, OPTIONS.modemlines)

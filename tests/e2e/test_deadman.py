@@ -29,7 +29,7 @@ import serial  # python3-serial, in Debian's /usr/bin/python3
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from zelvo_e2e import ModemLines, PseudoPort, run_tests, wait_until  # noqa: E402
+from zelvo_e2e import ModemLines, ProgramTestCase, PseudoPort, run_tests, wait_until  # noqa: E402
 from zelvo_e2e.ser2netpeer import Ser2net, Ser2netRig, connector_options, idle_timeout  # noqa: E402
 
 OPTIONS = None
@@ -95,7 +95,7 @@ class TheShippedProfile(unittest.TestCase):
         self.assertEqual(self.lines.line(self.port.device, "DTR"), 0)
 
 
-class RemoteDeadMan(unittest.TestCase):
+class RemoteDeadMan(ProgramTestCase):
     def setUp(self):
         self.rig = Ser2netRig(OPTIONS.program, OPTIONS.modemlines, timeout=TIMEOUT_S)
         self.addCleanup(self.rig.close)
@@ -103,13 +103,9 @@ class RemoteDeadMan(unittest.TestCase):
         self.rig.start()
         self.wait_until_open()
 
-    def _show_output_on_failure(self):
-        outcome = getattr(self, "_outcome", None)
-        if outcome is not None and not outcome.success:
-            log = "\n".join(repr(e) for e in self.rig.lines.log(self.rig.output.device)[-40:])
-            sys.stderr.write(f"--- program output ---\n{self.rig.program_output()}\n"
-                             f"--- ser2net ---\n{self.rig.ser2net.output()}\n"
-                             f"--- remote port log ---\n{log}\n")
+    def failure_report(self):
+        log = "\n".join(repr(e) for e in self.rig.lines.log(self.rig.output.device)[-40:])
+        return [("ser2net", self.rig.ser2net.output()), ("remote port log", log)]
 
     # -- helpers -----------------------------------------------------------
 

@@ -8,16 +8,15 @@ Run under a private X server:
 
 import os
 import sys
-import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from zelvo_e2e import FootswitchRig, run_tests  # noqa: E402
+from zelvo_e2e import FootswitchRig, ProgramTestCase, run_tests  # noqa: E402
 
 OPTIONS = None
 
 
-class FootswitchKeysTheTransmitter(unittest.TestCase):
+class FootswitchKeysTheTransmitter(ProgramTestCase):
     def setUp(self):
         self.rig = FootswitchRig(OPTIONS.program, OPTIONS.modemlines,
                                  settings={"ComPort": "1", "ComPort2": "2"})
@@ -26,12 +25,6 @@ class FootswitchKeysTheTransmitter(unittest.TestCase):
         self.addCleanup(self._show_output_on_failure)
         self.rig.wait_until_open()
         self.supply_at_start = self.input_rts_writes()
-
-    def _show_output_on_failure(self):
-        outcome = getattr(self, "_outcome", None)
-        failed = outcome is not None and not outcome.success
-        if failed:
-            sys.stderr.write(f"--- program output ---\n{self.rig.program_output()}\n")
 
     # -- helpers -----------------------------------------------------------
 

@@ -13,11 +13,10 @@ import signal
 import subprocess
 import sys
 import time
-import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from zelvo_e2e import FootswitchRig, run_tests, wait_until  # noqa: E402
+from zelvo_e2e import FootswitchRig, ProgramTestCase, run_tests, wait_until  # noqa: E402
 from zelvo_e2e.mainwindowdriver import MainWindowDriver  # noqa: E402
 
 OPTIONS = None
@@ -27,7 +26,7 @@ OPTIONS = None
 EXIT_DEADLINE = 5.0
 
 
-class MainWindowTestCase(unittest.TestCase):
+class MainWindowTestCase(ProgramTestCase):
     settings = {"ComPort": "1", "ComPort2": "2"}
 
     def setUp(self):
@@ -41,14 +40,9 @@ class MainWindowTestCase(unittest.TestCase):
         if wait_until_open:
             self.rig.wait_until_open()
 
-    def _show_output_on_failure(self):
-        outcome = getattr(self, "_outcome", None)
-        failed = outcome is not None and not outcome.success
-        if failed:
-            sys.stderr.write(f"--- program output ---\n{self.rig.program_output()}\n")
-            sys.stderr.write(f"--- settings file ---\n{self._settings_text()}\n")
-            log = "\n".join(repr(e) for e in self.rig.lines.log() if e.op != "get")
-            sys.stderr.write(f"--- modem-line writes and drives ---\n{log}\n")
+    def failure_report(self):
+        log = "\n".join(repr(e) for e in self.rig.lines.log() if e.op != "get")
+        return [("settings file", self._settings_text()), ("modem-line writes and drives", log)]
 
     def _settings_text(self):
         try:

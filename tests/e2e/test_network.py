@@ -16,11 +16,10 @@ import os
 import signal
 import sys
 import time
-import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from zelvo_e2e import run_tests, wait_until  # noqa: E402
+from zelvo_e2e import ProgramTestCase, run_tests, wait_until  # noqa: E402
 from zelvo_e2e.networkpeer import NetworkRig  # noqa: E402
 
 OPTIONS = None
@@ -32,7 +31,7 @@ OPTIONS = None
 NEXT_TICK_MS = 250
 
 
-class NetworkFootswitchKeysTheTransmitter(unittest.TestCase):
+class NetworkFootswitchKeysTheTransmitter(ProgramTestCase):
     def setUp(self):
         self.rig = NetworkRig(OPTIONS.program, OPTIONS.modemlines, settings={"ComPort": "1", "ComPort2": "2"})
         self.addCleanup(self.rig.close)
@@ -40,12 +39,9 @@ class NetworkFootswitchKeysTheTransmitter(unittest.TestCase):
         self.addCleanup(self._show_output_on_failure)
         self.rig.wait_until_open()
 
-    def _show_output_on_failure(self):
-        outcome = getattr(self, "_outcome", None)
-        if outcome is not None and not outcome.success:
-            sys.stderr.write(f"--- program output ---\n{self.rig.program_output()}\n"
-                             f"--- input peer ---\n" + "\n".join(self.rig.input.lines()) + "\n"
-                             f"--- output peer ---\n" + "\n".join(self.rig.output.lines()) + "\n")
+    def failure_report(self):
+        return [("input peer", "\n".join(self.rig.input.lines())),
+                ("output peer", "\n".join(self.rig.output.lines()))]
 
     # -- helpers -----------------------------------------------------------
 

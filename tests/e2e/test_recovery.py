@@ -15,11 +15,10 @@ Run under a private X server:
 import os
 import sys
 import time
-import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from zelvo_e2e import FootswitchRig, run_tests, wait_until  # noqa: E402
+from zelvo_e2e import FootswitchRig, ProgramTestCase, run_tests, wait_until  # noqa: E402
 from zelvo_e2e.mainwindowdriver import MainWindowDriver  # noqa: E402
 from zelvo_e2e.networkpeer import NetworkRig  # noqa: E402
 from zelvo_e2e.pseudoport import PseudoPort  # noqa: E402
@@ -30,7 +29,7 @@ OPTIONS = None
 RECOVERY_DEADLINE = 10.0
 
 
-class RecoveryTestCase(unittest.TestCase):
+class RecoveryTestCase(ProgramTestCase):
     rig_class = FootswitchRig
     rig_options = {}
 
@@ -39,11 +38,6 @@ class RecoveryTestCase(unittest.TestCase):
         self.addCleanup(self.rig.close)
         self.rig.start()
         self.addCleanup(self._show_output_on_failure)
-
-    def _show_output_on_failure(self):
-        outcome = getattr(self, "_outcome", None)
-        if outcome is not None and not outcome.success:
-            sys.stderr.write(f"--- program output ---\n{self.rig.program_output()}\n")
 
     def keyed_press(self):
         self.rig.press()

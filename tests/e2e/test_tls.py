@@ -25,7 +25,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from zelvo_e2e import run_tests, wait_until  # noqa: E402
+from zelvo_e2e import ProgramTestCase, run_tests, wait_until  # noqa: E402
 from zelvo_e2e.certificates import TestCertificates  # noqa: E402
 from zelvo_e2e.ser2netpeer import TlsRig  # noqa: E402
 
@@ -53,7 +53,7 @@ def tls_files(ca="ca.pem", cert="client.pem", key="client.key"):
     return files
 
 
-class TlsTestCase(unittest.TestCase):
+class TlsTestCase(ProgramTestCase):
     # The files of the group "Tls", by name in the certificates' folder.
     files = {}
 
@@ -64,13 +64,9 @@ class TlsTestCase(unittest.TestCase):
         self.rig.start()
         self.addCleanup(self._show_output_on_failure)
 
-    def _show_output_on_failure(self):
-        outcome = getattr(self, "_outcome", None)
-        if outcome is not None and not outcome.success:
-            log = "\n".join(repr(e) for e in self.rig.lines.log() if e.op != "get")
-            sys.stderr.write(f"--- program output ---\n{self.rig.program_output()}\n"
-                             f"--- ser2net ---\n{self.rig.ser2net.output()}\n"
-                             f"--- modem-line writes and drives ---\n{log}\n")
+    def failure_report(self):
+        log = "\n".join(repr(e) for e in self.rig.lines.log() if e.op != "get")
+        return [("ser2net", self.rig.ser2net.output()), ("modem-line writes and drives", log)]
 
     def remote_rts_writes(self):
         return [e.value("RTS") for e in self.rig.lines.writes(self.rig.output.device, "RTS")]

@@ -14,11 +14,10 @@ Run under a private X server:
 import os
 import sys
 import time
-import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from zelvo_e2e import FootswitchRig, run_tests  # noqa: E402
+from zelvo_e2e import FootswitchRig, ProgramTestCase, run_tests  # noqa: E402
 from zelvo_e2e.mainwindowdriver import MainWindowDriver  # noqa: E402
 
 OPTIONS = None
@@ -28,7 +27,7 @@ TIMEOUT_S = 3
 RELEASED_WITHIN_S = TIMEOUT_S + 2
 
 
-class TransmitTimeOut(unittest.TestCase):
+class TransmitTimeOut(ProgramTestCase):
     def setUp(self):
         self.rig = FootswitchRig(OPTIONS.program, OPTIONS.modemlines,
                                  settings={"ComPort": "1", "ComPort2": "2", "Tx-Timeout": str(TIMEOUT_S)})
@@ -36,11 +35,6 @@ class TransmitTimeOut(unittest.TestCase):
         self.addCleanup(self._show_output_on_failure)
         self.rig.start()
         self.rig.wait_until_open()
-
-    def _show_output_on_failure(self):
-        outcome = getattr(self, "_outcome", None)
-        if outcome is not None and not outcome.success:
-            sys.stderr.write(f"--- program output ---\n{self.rig.program_output()}\n")
 
     def rts_writes(self):
         return self.rig.lines.writes(self.rig.output.device, "RTS")

@@ -21,6 +21,8 @@ PseudoPort       one pseudo-terminal (path, device name, close_master())
 ModemLines       the library's state and log files (state, drive, log, writes)
 LogEntry         one logged request (monotonic time, device, op, lines, values)
 wait_until       poll a condition with a deadline
+ProgramTestCase  a TestCase for the program in self.rig: its output (and
+                 the sections of failure_report()) shown when a test fails
 
 Beside them (import from the modules):
 networkpeer      NetworkPeer (an RFC 2217 peer, tests/network/rfc2217peer.py),
@@ -47,7 +49,8 @@ from .logentry import LogEntry
 from .modemlines import ModemLines
 from .options import add_program_arguments, run_tests
 from .polling import Timeout, wait_until
+from .programtestcase import ProgramTestCase
 from .pseudoport import PseudoPort
 
-__all__ = ["FootswitchRig", "LogEntry", "ModemLines", "PseudoPort", "Timeout", "wait_until",
+__all__ = ["FootswitchRig", "LogEntry", "ModemLines", "ProgramTestCase", "PseudoPort", "Timeout", "wait_until",
            "add_program_arguments", "run_tests"]

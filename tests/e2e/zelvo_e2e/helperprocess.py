@@ -21,7 +21,7 @@ import signal
 import subprocess
 import tempfile
 
-from .loopback import free_port, listening
+from .loopback import listening
 from .polling import wait_until
 
 def kill_process(process):
