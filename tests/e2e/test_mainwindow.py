@@ -17,7 +17,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from zelvo_e2e import FootswitchRig, run_tests, wait_until  # noqa: E402
+from zelvo_e2e import FootswitchRig, has_failed, run_tests, wait_until  # noqa: E402
 from zelvo_e2e.mainwindowdriver import MainWindowDriver  # noqa: E402
 
 OPTIONS = None
@@ -42,9 +42,7 @@ class MainWindowTestCase(unittest.TestCase):
             self.rig.wait_until_open()
 
     def _show_output_on_failure(self):
-        outcome = getattr(self, "_outcome", None)
-        failed = outcome is not None and not outcome.success
-        if failed:
+        if has_failed(self):
             sys.stderr.write(f"--- program output ---\n{self.rig.program_output()}\n")
             sys.stderr.write(f"--- settings file ---\n{self._settings_text()}\n")
             log = "\n".join(repr(e) for e in self.rig.lines.log() if e.op != "get")

@@ -20,7 +20,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from zelvo_e2e import run_tests, wait_until  # noqa: E402
+from zelvo_e2e import has_failed, run_tests, wait_until  # noqa: E402
 from zelvo_e2e.networkpeer import NetworkRig  # noqa: E402
 
 OPTIONS = None
@@ -41,8 +41,7 @@ class NetworkFootswitchKeysTheTransmitter(unittest.TestCase):
         self.rig.wait_until_open()
 
     def _show_output_on_failure(self):
-        outcome = getattr(self, "_outcome", None)
-        if outcome is not None and not outcome.success:
+        if has_failed(self):
             sys.stderr.write(f"--- program output ---\n{self.rig.program_output()}\n"
                              f"--- input peer ---\n" + "\n".join(self.rig.input.lines()) + "\n"
                              f"--- output peer ---\n" + "\n".join(self.rig.output.lines()) + "\n")

@@ -23,15 +23,16 @@ LogEntry         one logged request (monotonic time, device, op, lines, values)
 wait_until       poll a condition with a deadline
 
 Command-line options shared by the e2e scripts: add_program_arguments(parser)
-adds --program and --modemlines; run_tests(module) runs a script's tests with them.
+adds --program and --modemlines; run_tests(module) runs a script's tests with them;
+has_failed(test) tells a cleanup whether to show what the program did.
 """
 
 from .footswitchrig import FootswitchRig
 from .logentry import LogEntry
 from .modemlines import ModemLines
-from .options import add_program_arguments, run_tests
+from .options import add_program_arguments, has_failed, run_tests
 from .polling import Timeout, wait_until
 from .pseudoport import PseudoPort
 
 __all__ = ["FootswitchRig", "LogEntry", "ModemLines", "PseudoPort", "Timeout", "wait_until",
-           "add_program_arguments", "run_tests"]
+           "add_program_arguments", "has_failed", "run_tests"]

@@ -19,3 +19,14 @@ def run_tests(module):
     parser = add_program_arguments(argparse.ArgumentParser(description=module.__doc__))
     module.OPTIONS, rest = parser.parse_known_args()
     unittest.main(module=module, argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+def has_failed(test):
+    """Whether a running unittest.TestCase has failed so far; for a cleanup
+    that shows what the program did. (Inside a cleanup the test's own
+    outcome reads as a success: each cleanup is a part of its own.)"""
+    outcome = getattr(test, "_outcome", None)
+    if outcome is None:
+        return False
+    result = outcome.result
+    return any(case is test for case, _ in result.failures + result.errors)
