@@ -148,7 +148,7 @@ def footswitch_input(supply="7 RTS", sense="8 CTS", normally_closed=False):
     # rests with its bar on the contacts, and pressing lifts it off.
     d.terminal(430, 180)
     d.terminal(370, 180)
-    bar = 186 if normally_closed else 166
+    bar = 184 if normally_closed else 166
     d.wire((364, bar), (436, bar))
     d.wire((400, bar), (400, 146))
     d.wire((386, 146), (414, 146))
