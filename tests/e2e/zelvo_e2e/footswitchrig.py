@@ -26,9 +26,9 @@ def _spin_until(t_ns):
 
 
 class Pulses(NamedTuple):
-    """What bounce() and glitch() did: `began`, the time (ns) of the first
-    change, and `longest_ns`, an upper bound of how long any level but the
-    last held."""
+    """What bounce() and glitch() did: `began`, the time (ns) right before
+    the first change, and `longest_ns`, an upper bound of how long any level
+    but the last held."""
 
     began: int
     longest_ns: int
@@ -158,9 +158,9 @@ class FootswitchRig:
     def bounce(self, value, line="CTS", port=None, bounces=3, span_ns=3_000_000):
         """Sets `line` of the input port to `value` as a worn contact does:
         it goes back and forth `bounces` times within span_ns before it
-        settles. Returns a Pulses: the time of the first change, and how
-        long at most a level in between held (the test may have been kept
-        off the processor for longer than the bounce was meant to take)."""
+        settles. Returns a Pulses: the time right before the first change,
+        and how long at most a level in between held (the test may have been
+        kept off the processor for longer than the bounce was meant to take)."""
         device = (port or self.input).device
         times = [self.lines.drive_between(device, **{line: value})]
         first = times[0][1]
@@ -169,16 +169,17 @@ class FootswitchRig:
             # Spins: a sleep's wake-up is too coarse for changes 0.4 ms apart.
             _spin_until(first + (i + 1) * span_ns // (changes + 1))
             times.append(self.lines.drive_between(device, **{line: value if i % 2 else 1 - value}))
-        return Pulses(first, _longest_hold(times))
+        return Pulses(times[0][0], _longest_hold(times))
 
     def glitch(self, value, line="CTS", port=None, length_ns=2_000_000):
         """`line` of the input port to `value` for length_ns, then back.
-        Returns a Pulses: the time it began, and how long it lasted at most."""
+        Returns a Pulses: the time right before it began, and how long it
+        lasted at most."""
         device = (port or self.input).device
         times = [self.lines.drive_between(device, **{line: value})]
         _spin_until(times[0][1] + length_ns)
         times.append(self.lines.drive_between(device, **{line: 1 - value}))
-        return Pulses(times[0][1], _longest_hold(times))
+        return Pulses(times[0][0], _longest_hold(times))
 
     def rts(self, port):
         return self.lines.line(port.device, "RTS")
