@@ -148,8 +148,11 @@ def footswitch_input(supply="7 RTS", sense="8 CTS", normally_closed=False):
     # rests with its bar on the contacts, and pressing lifts it off.
     d.terminal(430, 180)
     d.terminal(370, 180)
-    bar = 184 if normally_closed else 166
-    d.wire((364, bar), (436, bar))
+    if normally_closed:
+        bar, ends = 185, (370, 430)  # under the contacts, touching both
+    else:
+        bar, ends = 166, (364, 436)
+    d.wire((ends[0], bar), (ends[1], bar))
     d.wire((400, bar), (400, 146))
     d.wire((386, 146), (414, 146))
     d.text(400, 210, "S1 normally closed" if normally_closed else "S1 normally open", anchor="middle")
