@@ -27,7 +27,7 @@ void FootswitchRelay::connectControls()
     connect(form.cmdRx, &QPushButton::clicked, this, &FootswitchRelay::cmdRx_Click);
     // A change reported by the input runs the tick at once, not at the next
     // multiple of 100 ms.
-    m_window.MSComm1.setLineChangeHandler([this] { Timer1_Timer(); });
+    m_window.MSComm1.setLineChangeHandler([this] { footswitchLineChanged(); });
 }
 
 void FootswitchRelay::configure(const FootswitchOptions &options)
@@ -53,6 +53,17 @@ void FootswitchRelay::Timer1_Timer()
     readFootswitch();
     checkTimeout();
     checkOutput();
+}
+
+void FootswitchRelay::footswitchLineChanged()
+{
+    Timer1_Timer();
+    // A bouncing contact may settle after this read but before the waiting
+    // thread is back in the driver's wait: nobody would report that last
+    // change, and the switch would count only at the next tick. One more
+    // read once the debounce time has passed finds it.
+    if (!m_recheck.isActive())
+        m_recheck.start(m_debouncer.debounceMs());
 }
 
 void FootswitchRelay::readFootswitch()

@@ -41,6 +41,8 @@ public:
     void setClock(std::function<qint64()> clock) { m_clock = std::move(clock); }
 
     void Timer1_Timer();
+    // The input reported a change of its lines: the tick at once.
+    void footswitchLineChanged();
     void Check1_Click();
     void cmdTx_Click();
     void cmdRx_Click();

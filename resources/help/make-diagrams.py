@@ -2,6 +2,7 @@
 """Draws the interface circuits of the help page as SVG:
 
   footswitch-input.svg         the footswitch between RTS and CTS of the input port
+  footswitch-input-dsr-nc.svg  a normally closed footswitch between DTR and DSR
   relay-driver.svg             relay driver on RTS of the output port, optocoupler
   relay-driver-transistor.svg  the same with one transistor, no isolation
 
@@ -129,11 +130,13 @@ def transmitter(d, x, ptt_y, gnd_y):
     d.text(x + 12, gnd_y + 5, "GND")
 
 
-def footswitch_input():
+def footswitch_input(supply="7 RTS", sense="8 CTS", normally_closed=False):
     d = Drawing(600, 300)
     d.connector(20, 40, 160, 230, "Input port\nDB-9, PC side",
-                [(100, "7 RTS"), (180, "8 CTS"), (240, "5 GND")])
-    d.text(20, 292, "RTS is raised by the program as the supply (about +5 to +12 V).", size=12, colour=NOTE)
+                [(100, supply), (180, sense), (240, "5 GND")])
+    supply_name = supply.split()[1]
+    d.text(20, 292, f"{supply_name} is raised by the program as the supply (about +5 to +12 V).",
+           size=12, colour=NOTE)
     d.box(240, 50, 330, 220, dashed=True)
     d.text(560, 70, "footswitch", anchor="end", colour=NOTE)
     # RTS through R1 to one side of the switch
@@ -141,13 +144,18 @@ def footswitch_input():
     d.resistor_h(340, 100)
     d.text(340, 84, "R1 2.2 kΩ (1 to 4.7 kΩ)", anchor="middle")
     d.wire((360, 100), (500, 100), (500, 180), (434, 180))
-    # S1: push switch, normally open, between R1 and CTS
+    # S1: push switch between R1 and the sense line; a normally closed one
+    # rests with its bar on the contacts, and pressing lifts it off.
     d.terminal(430, 180)
     d.terminal(370, 180)
-    d.wire((364, 166), (436, 166))
-    d.wire((400, 166), (400, 146))
+    if normally_closed:
+        bar, ends = 185, (370, 430)  # under the contacts, touching both
+    else:
+        bar, ends = 166, (364, 436)
+    d.wire((ends[0], bar), (ends[1], bar))
+    d.wire((400, bar), (400, 146))
     d.wire((386, 146), (414, 146))
-    d.text(400, 210, "S1 normally open", anchor="middle")
+    d.text(400, 210, "S1 normally closed" if normally_closed else "S1 normally open", anchor="middle")
     d.wire((184, 180), (366, 180))
     # ground: the cable screen and the switch housing
     d.wire((184, 240), (500, 240), (500, 246))
@@ -263,7 +271,12 @@ def relay_driver_transistor():
     return d
 
 
+def footswitch_input_dsr_normally_closed():
+    return footswitch_input(supply="4 DTR", sense="6 DSR", normally_closed=True)
+
+
 for name, make in (("footswitch-input.svg", footswitch_input),
+                   ("footswitch-input-dsr-nc.svg", footswitch_input_dsr_normally_closed),
                    ("relay-driver.svg", relay_driver_optocoupler),
                    ("relay-driver-transistor.svg", relay_driver_transistor)):
     with open(name, "w", encoding="utf-8") as f:

@@ -23,7 +23,7 @@
  *   modemlines.log  one line per modem-line request of every device, in the
  *                 order they happened (O_APPEND, one write() per line):
  *                 t=<CLOCK_MONOTONIC ns> wall=<CLOCK_REALTIME ns> pid=<pid>
- *                 dev=<name> op=<get|set|bis|bic|wait|woke> lines=<lines written|->
+ *                 dev=<name> op=<get|set|bis|bic|wait|woke|ended> lines=<lines written|->
  *                 RTS=<0|1> DTR=.. CTS=.. DSR=.. DCD=.. RI=..
  *                 The line values are the state after the request. A test
  *                 that changes an input line appends its own line with
@@ -41,8 +41,10 @@
  *                 difference). A pulse that is over before the waiter reads
  *                 the state again goes unseen. Logged (lines=-) as op=wait
  *                 with the state it waits from, once it is watching (a
- *                 change after that line is never missed), and as op=woke
- *                 with the state it woke on, when it returns 0.
+ *                 change after that line is never missed), as op=woke
+ *                 with the state it woke on, when it returns 0, and as
+ *                 op=ended when it fails (a signal, the master gone), so that
+ *                 a test can tell a wait still pending from one given up.
  *   TIOCGICOUNT   succeeds with every count 0: enough for a program to find
  *                 out that the device reports changes; the counts themselves
  *                 are not modelled.
@@ -425,8 +427,16 @@ EXPORT int ioctl(int fd, unsigned long request, ...)
     if (request == TIOCMIWAIT) {
         const int saved = errno;
         const int result = wait_for_change(next, fd, dir, name, (int)(unsigned long)arg);
-        if (result == 0)
+        if (result == 0) {
             errno = saved;
+        } else {
+            const int error = errno;
+            int state = 0;
+            if (read_state(dir, name, &state) != 0)
+                state = 0;
+            log_request(dir, name, "ended", 0, state);
+            errno = error;
+        }
         return result;
     }
     if (request == TIOCGICOUNT) {

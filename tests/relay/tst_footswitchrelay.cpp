@@ -1,3 +1,4 @@
+#include "app/relay/footswitchrelay.h"
 #include "support/mainwindowrig.h"
 
 #include <QTest>
@@ -13,6 +14,7 @@ private slots:
     // released <-> pressed by the footswitch
     void shouldKeyOnPressAndReleaseOnRelease();
     void shouldWriteRtsOncePerEdgeWhileHeld();
+    void shouldReadAgainAfterReportedChangeForLevelThatSettledUnreported();
     // keyed by mouse
     void shouldKeyByMouseWithoutTouchingLamp();
     void shouldStayKeyedByMouseAcrossTicks();
@@ -26,6 +28,7 @@ private slots:
 
 private:
     std::unique_ptr<MainWindowRig> m_rig;
+    qint64 m_nowMs = 1000;
 };
 
 void tst_FootswitchRelay::init()
@@ -73,6 +76,26 @@ void tst_FootswitchRelay::shouldWriteRtsOncePerEdgeWhileHeld()
     for (int i = 0; i < 25; ++i)
         m_rig->tick();
     QCOMPARE(m_rig->output().rtsWrites, 2);
+}
+
+// A bouncing contact: the read that a reported change runs finds it back
+// where it was, and it settles pressed before the waiting thread waits
+// again, so that nobody reports the last change. The relay reads again by
+// itself; no poll tick runs here.
+void tst_FootswitchRelay::shouldReadAgainAfterReportedChangeForLevelThatSettledUnreported()
+{
+    FootswitchRelay &relay = m_rig->window->relay();
+    FootswitchOptions options = relay.options();
+    options.debounceMs = 10;
+    relay.configure(options);
+    relay.setClock([this] { return m_nowMs; });
+
+    relay.footswitchLineChanged();
+    m_rig->input().cts = true;
+    // Each look moves the clock on, so that the level can hold for the
+    // debounce time.
+    QTRY_VERIFY((m_nowMs += 5, m_rig->output().rts));
+    QCOMPARE(m_rig->output().rtsWrites, 1);
 }
 
 void tst_FootswitchRelay::shouldKeyByMouseWithoutTouchingLamp()

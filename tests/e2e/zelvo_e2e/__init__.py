@@ -42,6 +42,7 @@ mainwindowdriver MainWindowDriver (xdotool clicks and keys)
 
 Command-line options shared by the e2e scripts: add_program_arguments(parser)
 adds --program and --modemlines; run_tests(module) runs a script's tests with them.
+ProgramTestCase shows the program's output when a test fails.
 """
 
 from .footswitchrig import FootswitchRig

@@ -8,6 +8,7 @@ import signal
 import subprocess
 import tempfile
 import time
+from typing import NamedTuple
 
 from .modemlines import ModemLines
 from .polling import wait_until
@@ -15,6 +16,28 @@ from .pseudoport import PseudoPort
 
 PORT_NUMBERS = range(1, 10)
 APP_NAME = "Zelvo-Footswitch2"
+# The name the program gives the thread that waits for line changes.
+LINE_WAITER_THREAD = "zelvo-linewait"
+
+
+def _spin_until(t_ns):
+    while time.monotonic_ns() < t_ns:
+        pass
+
+
+class Pulses(NamedTuple):
+    """What bounce() and glitch() did: `began`, the time (ns) right before
+    the first change, and `longest_ns`, an upper bound of how long any level
+    but the last held."""
+
+    began: int
+    longest_ns: int
+
+
+def _longest_hold(times):
+    # A level held from some moment after one rename began to some moment
+    # before the next one ended.
+    return max(after - before for (before, _), (_, after) in zip(times, times[1:]))
 
 
 class FootswitchRig:
@@ -45,12 +68,14 @@ class FootswitchRig:
     Ports: rig.port(n) is the PseudoPort of Com<n> (rig.input and rig.output
     follow ComPort/ComPort2 as stored at the start); rig.lines is the
     ModemLines of the run: state(dev), line(dev, "RTS"), drive(dev, CTS=1),
-    log(dev), writes(dev, "RTS"), reads(dev).
+    log(dev), writes(dev, "RTS"), reads(dev), wait_pending(dev). bounce()
+    and glitch() drive the footswitch line as a bouncing contact and a
+    spike do; wait_for_line(port, "DTR", 1) waits for the program's write.
 
     Program: start() (again once the last run has ended), pid, running(),
     send_signal(sig), stop() (SIGTERM, then SIGKILL after a deadline; returns
     the exit status), kill(), program_output() (its stdout and stderr so far),
-    cpu_seconds(), peak_memory_kib(). start_another() starts a further copy
+    cpu_seconds(), peak_memory_kib(), thread_names(). start_another() starts a further copy
     on the same settings and folders, as a user starting it twice does.
 
     Settings: settings_path, read_settings(group="Settings"),
@@ -167,18 +192,49 @@ class FootswitchRig:
         """Opens the footswitch: CTS low on the input port. Returns the time."""
         return self.lines.drive((port or self.input).device, CTS=0)
 
+    def bounce(self, value, line="CTS", port=None, bounces=3, span_ns=3_000_000):
+        """Sets `line` of the input port to `value` as a worn contact does:
+        it goes back and forth `bounces` times within span_ns before it
+        settles. Returns a Pulses: the time right before the first change,
+        and how long at most a level in between held (the test may have been
+        kept off the processor for longer than the bounce was meant to take)."""
+        device = (port or self.input).device
+        times = [self.lines.drive_between(device, **{line: value})]
+        first = times[0][1]
+        changes = 2 * bounces
+        for i in range(changes):
+            # Spins: a sleep's wake-up is too coarse for changes 0.4 ms apart.
+            _spin_until(first + (i + 1) * span_ns // (changes + 1))
+            times.append(self.lines.drive_between(device, **{line: value if i % 2 else 1 - value}))
+        return Pulses(times[0][0], _longest_hold(times))
+
+    def glitch(self, value, line="CTS", port=None, length_ns=2_000_000):
+        """`line` of the input port to `value` for length_ns, then back.
+        Returns a Pulses: the time right before it began, and how long it
+        lasted at most."""
+        device = (port or self.input).device
+        times = [self.lines.drive_between(device, **{line: value})]
+        _spin_until(times[0][1] + length_ns)
+        times.append(self.lines.drive_between(device, **{line: 1 - value}))
+        return Pulses(times[0][0], _longest_hold(times))
+
     def rts(self, port):
         return self.lines.line(port.device, "RTS")
 
     def wait_for_rts(self, port, value, timeout=5.0):
+        self.wait_for_line(port, "RTS", value, timeout)
+
+    def wait_for_line(self, port, line, value, timeout=5.0):
+        """Waits until the program has written `line` ("RTS", "DTR") of a
+        port to `value`."""
         # The library renames the state file before it appends the log entry
         # of the same request: wait for both, so that callers can read the log.
         def written():
-            if self.rts(port) != value:
+            if self.lines.line(port.device, line) != value:
                 return False
-            writes = self.lines.writes(port.device, "RTS")
-            return bool(writes) and writes[-1].value("RTS") == value
-        wait_until(written, timeout, message=f"RTS={value} on {port.path}")
+            writes = self.lines.writes(port.device, line)
+            return bool(writes) and writes[-1].value(line) == value
+        wait_until(written, timeout, message=f"{line}={value} on {port.path}")
 
     def wait_ticks(self, count=1, port=None, timeout=5.0):
         """Waits until the program has read the input port's lines `count`
@@ -339,6 +395,19 @@ class FootswitchRig:
             fields = f.read().rsplit(")", 1)[1].split()
         utime, stime = int(fields[11]), int(fields[12])
         return (utime + stime) / os.sysconf("SC_CLK_TCK")
+
+    def thread_names(self):
+        """The names of the program's threads (/proc/<pid>/task/*/comm); a
+        thread that ends while they are read is left out."""
+        names = []
+        task_dir = f"/proc/{self.pid}/task"
+        for task in os.listdir(task_dir):
+            try:
+                with open(os.path.join(task_dir, task, "comm"), encoding="utf-8") as f:
+                    names.append(f.read().rstrip("\n"))
+            except FileNotFoundError:
+                pass
+        return names
 
     def _status(self, key):
         with open(f"/proc/{self.pid}/status", encoding="ascii") as f:

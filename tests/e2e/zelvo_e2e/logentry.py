@@ -13,8 +13,9 @@ class LogEntry:
     dev:    device name, "pts-N" for /dev/pts/N
     op:     "get" (TIOCMGET), "set" (TIOCMSET), "bis" (TIOCMBIS),
             "bic" (TIOCMBIC), "wait" (TIOCMIWAIT began waiting), "woke"
-            (TIOCMIWAIT returned on a change), or "drive" (a test changed an
-            input line)
+            (TIOCMIWAIT returned on a change), "ended" (TIOCMIWAIT failed: a
+            signal stopped it, or the device went away), or "drive" (a test
+            changed an input line)
     lines:  the lines the request wrote, e.g. ("RTS",) or ("RTS", "DTR");
             empty for a read
     values: every line's state after the request, e.g. {"RTS": 1, "CTS": 0}

@@ -17,7 +17,8 @@ class ModemLines:
     far end of the cable would. Devices are named "pts-N" for /dev/pts/N.
 
     The library also lets the program wait for an input-line change
-    (TIOCMIWAIT), logging op=wait as a wait begins and op=woke as it returns;
+    (TIOCMIWAIT), logging op=wait as a wait begins, op=woke as it returns on
+    a change and op=ended as it fails (a signal stopped it, the device went);
     with NO_WAIT_VARIABLE set to "1" in the program's environment it refuses
     that wait, as a USB adapter without the driver support does, and the
     program can only poll.
@@ -52,6 +53,12 @@ class ModemLines:
         op=drive entry is appended to the log right after it. Returns the
         CLOCK_MONOTONIC time (ns) of the change, taken right after the rename.
         """
+        return self.drive_between(device, **lines)[1]
+
+    def drive_between(self, device, **lines):
+        """drive(), returning the CLOCK_MONOTONIC times (ns) taken right
+        before and right after the rename: the change happened in between,
+        however long the test was kept off the processor meanwhile."""
         for name in lines:
             if name not in LINES:
                 raise ValueError(f"no such line: {name}")
@@ -64,10 +71,11 @@ class ModemLines:
             temp = self._path("." + device, f".lines.{os.getpid()}")
             with open(temp, "w", encoding="ascii") as f:
                 f.write(text)
+            before = time.monotonic_ns()
             os.rename(temp, self._path(device, ".lines"))
             changed_at = time.monotonic_ns()
             self._append_log(changed_at, device, "drive", tuple(lines), state)
-            return changed_at
+            return before, changed_at
         finally:
             fcntl.flock(lock, fcntl.LOCK_UN)
             os.close(lock)
@@ -113,3 +121,9 @@ class ModemLines:
     def wakes(self, device):
         """The program's waits for a line change that returned on a change."""
         return [e for e in self.log(device) if e.op == "woke"]
+
+    def wait_pending(self, device):
+        """Whether the program is inside a wait for a line change on a device:
+        its last wait began and has neither woken nor ended."""
+        ends = [e.op for e in self.log(device) if e.op in ("wait", "woke", "ended")]
+        return bool(ends) and ends[-1] == "wait"
