@@ -21,6 +21,11 @@ QString SystemSerialPorts::location(int portNumber) const
     const QString mapped = settings.value(QStringLiteral("Ports/Com%1").arg(portNumber)).toString().trimmed();
     if (!mapped.isEmpty())
         return mapped;
+    return builtInLocation(portNumber);
+}
+
+QString SystemSerialPorts::builtInLocation(int portNumber)
+{
 #ifdef Q_OS_WIN
     return QStringLiteral("COM%1").arg(portNumber);
 #else

@@ -18,6 +18,8 @@ public:
     // The device (or network address) that a port number stands for; empty
     // for a number outside 1 to 9.
     QString location(int portNumber) const override;
+    // The platform's own port for a number without a mapping.
+    static QString builtInLocation(int portNumber);
     // The [Tls] files, relative paths taken from the settings file's folder.
     NetworkSerialPort::TlsFiles tlsFiles() const;
 

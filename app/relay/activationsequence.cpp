@@ -144,11 +144,7 @@ bool ActivationSequence::openInputPort()
         }
     }
     m_window.recovery().inputOpened();
-    // Both outputs supply the footswitch, so that a switch wired from DTR
-    // works as well as one wired from RTS.
-    skipOnFailure([&] { line.setRtsEnabled(true); });
-    skipOnFailure([&] { line.setDtrEnabled(true); });
-    m_window.relay().restartFootswitch();
+    m_window.relay().supplyFootswitch();
     return true;
 }
 
@@ -157,10 +153,7 @@ bool ActivationSequence::openOutputPort()
     SerialLine &line = m_window.MSComm2;
     // The released state is about to be shown: the line must come up
     // released too, even if it was keyed by mouse before the ports closed.
-    skipOnFailure([&] { line.setRtsEnabled(false); });
-    // A relay on DTR: RTS stays low, and DTR comes up released as well.
-    if (m_window.relay().options().relayLine == StationSettings::RelayLine::Dtr)
-        skipOnFailure([&] { line.setDtrEnabled(false); });
+    m_window.relay().releaseOutputLine();
     if (line.isOpen()) {
         m_window.recovery().outputOpened();
         return true;

@@ -42,10 +42,38 @@ void FootswitchRelay::configure(const FootswitchOptions &options)
     }
 }
 
-void FootswitchRelay::restartFootswitch()
+void FootswitchRelay::supplyFootswitch()
 {
+    // A line refused here is not worth failing for: the next poll finds out
+    // whether the port is usable.
+    SerialLine &input = m_window.MSComm1;
+    try {
+        input.setRtsEnabled(true);
+    } catch (const SerialLineError &) {
+    }
+    try {
+        input.setDtrEnabled(true);
+    } catch (const SerialLineError &) {
+    }
     m_recheck.stop();
     m_debouncer.reset(m_window.form().Check1->isChecked());
+}
+
+void FootswitchRelay::releaseOutputLine()
+{
+    // On a closed port this only records what the next open applies; on an
+    // open one a refusal is found again at the next write or tick.
+    SerialLine &output = m_window.MSComm2;
+    try {
+        output.setRtsEnabled(false);
+    } catch (const SerialLineError &) {
+    }
+    if (m_options.relayLine != StationSettings::RelayLine::Dtr)
+        return;
+    try {
+        output.setDtrEnabled(false);
+    } catch (const SerialLineError &) {
+    }
 }
 
 void FootswitchRelay::Timer1_Timer()

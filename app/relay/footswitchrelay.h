@@ -35,8 +35,13 @@ public:
     // Takes the wiring and the time-out as stored; called by activation.
     void configure(const FootswitchOptions &options);
     const FootswitchOptions &options() const { return m_options; }
-    // The input (re)opened: the footswitch is read afresh.
-    void restartFootswitch();
+    // The input (re)opened: RTS and DTR supply the footswitch, so that a
+    // switch wired from either works, and it is read afresh.
+    void supplyFootswitch();
+    // Records the relay line released, and drives it so on an open output;
+    // with the relay on DTR, RTS is held low as well.
+    void releaseOutputLine();
+    void showReleasedMarkers();
     // For tests: the time in milliseconds on a clock that only goes forward.
     void setClock(std::function<qint64()> clock) { m_clock = std::move(clock); }
 
@@ -61,7 +66,6 @@ private:
     void driveOutput(bool keyed);
     void checkOutput();
     void checkTimeout();
-    void showReleasedMarkers();
     void setNotice(const QString &notice);
     qint64 now() const { return m_clock(); }
 

@@ -7,7 +7,6 @@
 #include "app/relay/zelvofootswitch2.h"
 #include "platform/fatalsignalrelease.h"
 #include "platform/messages.h"
-#include "ui_zelvofootswitch2.h"
 
 PortRecovery::PortRecovery(ZelvoFootswitch2 &window)
     : m_window(window)
@@ -42,9 +41,7 @@ void PortRecovery::outputLost()
     FatalSignalRelease::disarm();
     m_output.lost();
     // Closed now: only recorded, for the next open.
-    m_window.MSComm2.setRtsEnabled(false);
-    if (m_window.relay().options().relayLine == StationSettings::RelayLine::Dtr)
-        m_window.MSComm2.setDtrEnabled(false);
+    m_window.relay().releaseOutputLine();
 }
 
 void PortRecovery::stop()
@@ -57,13 +54,7 @@ void PortRecovery::stop()
 
 void PortRecovery::bringInputBack()
 {
-    try {
-        m_window.MSComm1.setRtsEnabled(true);
-        m_window.MSComm1.setDtrEnabled(true);
-    } catch (const SerialLineError &) {
-        // The next poll finds out whether the port is really usable.
-    }
-    emit inputReopened();
+    m_window.relay().supplyFootswitch();
     // Activation stopped at the input: the output was never tried.
     SerialLine &output = m_window.MSComm2;
     if (m_output.state() != PortSupervisor::State::Closed || output.isOpen() || output.isOpening())
@@ -72,16 +63,12 @@ void PortRecovery::bringInputBack()
     if (!number)
         return;
     output.select(*number);
-    output.setRtsEnabled(false);
-    if (m_window.relay().options().relayLine == StationSettings::RelayLine::Dtr)
-        output.setDtrEnabled(false);
+    m_window.relay().releaseOutputLine();
     output.setHeartbeat(StationSettings::heartbeatEnabled(*m_window.platform().settings, *number));
     m_output.openLater();
 }
 
 void PortRecovery::bringOutputBack()
 {
-    Ui::ZelvoFootswitch2 &form = m_window.form();
-    form.Command1->setVisible(true);
-    form.Command2->setVisible(false);
+    m_window.relay().showReleasedMarkers();
 }

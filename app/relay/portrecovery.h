@@ -37,8 +37,6 @@ public:
 signals:
     // A port's state changed: the window shows it.
     void changed();
-    // An input came back: whatever follows the footswitch starts afresh.
-    void inputReopened();
 
 private:
     void bringInputBack();

@@ -1,6 +1,7 @@
 #include "app/relay/portsupervisor.h"
 
 #include "app/relay/serialline.h"
+#include "platform/networkserialport.h"
 
 #include <algorithm>
 
@@ -23,7 +24,7 @@ int PortSupervisor::retryDelayMs(bool networkPort, int retry)
 
 bool PortSupervisor::isNetworkPort() const
 {
-    return m_line.location().contains(QLatin1String("://"));
+    return NetworkSerialPort::isNetworkAddress(m_line.location());
 }
 
 void PortSupervisor::opened()

@@ -1,6 +1,8 @@
 #include "app/relay/stationsettings.h"
 
+#include "platform/networkserialport.h"
 #include "platform/settingsstore.h"
+#include "platform/systemserialports.h"
 
 #include <QDir>
 #include <QHostAddress>
@@ -93,7 +95,7 @@ QString portKey(int portNumber)
 
 QString defaultPortDevice(int portNumber)
 {
-    return QStringLiteral("/dev/ttyS%1").arg(portNumber - 1);
+    return SystemSerialPorts::builtInLocation(portNumber);
 }
 
 int txTimeoutSeconds(const QString &text)
@@ -155,9 +157,7 @@ bool heartbeatEnabled(const SettingsStore &settings, int portNumber)
 
 bool isNetworkMapping(const QString &text)
 {
-    const QString trimmed = text.trimmed();
-    return trimmed.startsWith(QLatin1String("rfc2217:"), Qt::CaseInsensitive)
-        || trimmed.startsWith(QLatin1String("rfc2217+tls:"), Qt::CaseInsensitive);
+    return NetworkSerialPort::isNetworkAddress(text.trimmed());
 }
 
 std::optional<QString> portMappingError(const QString &text)

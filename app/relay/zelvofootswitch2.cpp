@@ -96,7 +96,6 @@ ZelvoFootswitch2::ZelvoFootswitch2(const PlatformServices &platform, QWidget *pa
     connect(&m_relay, &FootswitchRelay::inputLost, &m_recovery, &PortRecovery::inputLost);
     connect(&m_relay, &FootswitchRelay::outputLost, &m_recovery, &PortRecovery::outputLost);
     connect(&m_recovery, &PortRecovery::changed, this, &ZelvoFootswitch2::showPortState);
-    connect(&m_recovery, &PortRecovery::inputReopened, &m_relay, &FootswitchRelay::restartFootswitch);
     connect(&m_relay, &FootswitchRelay::noticeChanged, m_statusLine, &PortStatusLine::setNotice);
     showPortState();
     connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, &ZelvoFootswitch2::focusWindowChanged);
