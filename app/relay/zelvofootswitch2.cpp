@@ -223,7 +223,7 @@ void ZelvoFootswitch2::Form_Unload()
     // window goes without its own closing behaviour; both lines drop RTS.
     delete m_about;
     delete m_settingsWindow;
-    m_recovery.stop();
+    releasePorts();
     QCoreApplication::quit();
 }
 
