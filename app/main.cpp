@@ -1,17 +1,18 @@
-#include "app/relay/zelvofootswitch2.h"
-#include "platform/desktophelpviewer.h"
-#include "platform/fatalsignalrelease.h"
-#include "platform/detachedprogramlauncher.h"
-#include "platform/nativefileprobe.h"
-#include "platform/nativeregistryreader.h"
-#include "platform/nativetaskbarpresence.h"
-#include "platform/nativewindowstacking.h"
-#include "platform/qserialdevicecatalog.h"
-#include "platform/qsettingsstore.h"
-#include "platform/qtmessages.h"
-#include "platform/singleinstance.h"
-#include "platform/systemserialports.h"
-#include "platform/terminationsignals.h"
+#include "core/appinfo.h"
+#include "ui/mainwindow/zelvofootswitch2.h"
+#include "platform/desktop/desktophelpviewer.h"
+#include "platform/process/fatalsignalrelease.h"
+#include "platform/process/detachedprogramlauncher.h"
+#include "platform/process/nativefileprobe.h"
+#include "platform/process/nativeregistryreader.h"
+#include "platform/desktop/nativetaskbarpresence.h"
+#include "platform/desktop/nativewindowstacking.h"
+#include "platform/serial/qserialdevicecatalog.h"
+#include "platform/storage/qsettingsstore.h"
+#include "platform/desktop/qtmessages.h"
+#include "platform/process/singleinstance.h"
+#include "platform/serial/systemserialports.h"
+#include "platform/process/terminationsignals.h"
 
 #include <QApplication>
 
@@ -45,7 +46,7 @@ int main(int argc, char *argv[])
 
     QSettingsStore settings;
     SystemSerialPorts ports(settings.fileName());
-    QtMessages messages;
+    QtMessages messages(AppInfo::title());
     NativeWindowStacking stacking;
     DesktopHelpViewer help;
     NativeRegistryReader registry;

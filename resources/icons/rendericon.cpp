@@ -4,7 +4,7 @@
 // Usage: zelvo-render-icon OUTPUT-DIR SIZE...
 // writes OUTPUT-DIR/<size>x<size>/apps/zelvo-footswitch2.png.
 
-#include "app/relay/programicon.h"
+#include "ui/mainwindow/programicon.h"
 
 #include <QDir>
 #include <QGuiApplication>

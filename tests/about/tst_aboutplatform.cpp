@@ -1,7 +1,7 @@
-#include "app/about/sysinfolauncher.h"
-#include "platform/detachedprogramlauncher.h"
-#include "platform/nativefileprobe.h"
-#include "platform/nativeregistryreader.h"
+#include "ui/about/sysinfolauncher.h"
+#include "platform/process/detachedprogramlauncher.h"
+#include "platform/process/nativefileprobe.h"
+#include "platform/process/nativeregistryreader.h"
 #include "support/fakemessages.h"
 
 #include <QDir>

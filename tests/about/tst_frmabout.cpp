@@ -1,5 +1,5 @@
-#include "app/about/frmabout.h"
-#include "app/appinfo.h"
+#include "ui/about/frmabout.h"
+#include "core/appinfo.h"
 #include "support/fakeplatform.h"
 
 #include <QApplication>

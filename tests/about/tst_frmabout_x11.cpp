@@ -1,8 +1,8 @@
 // The About window on a real X server with a window manager: what only the
 // X11 side shows (task bar state, owner, icon, place). Its stacking under an
 // always-on-top main window is in tests/relay/tst_stacking_x11.cpp.
-#include "app/about/frmabout.h"
-#include "platform/nativetaskbarpresence.h"
+#include "ui/about/frmabout.h"
+#include "platform/desktop/nativetaskbarpresence.h"
 #include "support/fakeplatform.h"
 #include "support/x11properties.h"
 

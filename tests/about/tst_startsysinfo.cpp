@@ -1,4 +1,4 @@
-#include "app/about/sysinfolauncher.h"
+#include "ui/about/sysinfolauncher.h"
 #include "support/fakeplatform.h"
 
 #include <QTest>

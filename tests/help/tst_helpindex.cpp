@@ -1,5 +1,5 @@
-#include "app/relay/helpindex.h"
-#include "app/relay/helplocator.h"
+#include "ui/help/helpindex.h"
+#include "ui/help/helplocator.h"
 #include "support/fakehelpviewer.h"
 #include "support/fakemessages.h"
 

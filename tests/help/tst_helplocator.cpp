@@ -1,4 +1,4 @@
-#include "app/relay/helplocator.h"
+#include "ui/help/helplocator.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "app/relay/programicon.h"
+#include "ui/mainwindow/programicon.h"
 
 #include <QtTest>
 

@@ -1,6 +1,6 @@
-#include "platform/networkserialport.h"
-#include "platform/systemserialports.h"
-#include "app/relay/serialline.h"
+#include "platform/net/networkserialport.h"
+#include "platform/serial/systemserialports.h"
+#include "core/serialline.h"
 #include "rfc2217peerprocess.h"
 
 #include <QDeadlineTimer>

@@ -1,4 +1,4 @@
-#include "platform/telnetcomportprotocol.h"
+#include "platform/net/telnetcomportprotocol.h"
 
 #include <QTest>
 

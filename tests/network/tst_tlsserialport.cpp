@@ -1,4 +1,4 @@
-#include "platform/networkserialport.h"
+#include "platform/net/networkserialport.h"
 #include "modemlinesfiles.h"
 #include "pseudoterminal.h"
 #include "ser2netprocess.h"

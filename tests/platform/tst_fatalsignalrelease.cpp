@@ -6,7 +6,7 @@
 #include "modemlinesfiles.h"
 #include "pseudoterminal.h"
 
-#include "platform/fatalsignalrelease.h"
+#include "platform/process/fatalsignalrelease.h"
 
 #include <QFile>
 #include <QTemporaryDir>

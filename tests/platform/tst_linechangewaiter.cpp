@@ -5,8 +5,8 @@
 #include "modemlinesfiles.h"
 #include "pseudoterminal.h"
 
-#include "platform/linechangewaiter.h"
-#include "platform/localserialport.h"
+#include "platform/serial/linechangewaiter.h"
+#include "platform/serial/localserialport.h"
 
 #include <QDir>
 #include <QFile>

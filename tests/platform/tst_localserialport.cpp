@@ -5,7 +5,7 @@
 #include "modemlinesfiles.h"
 #include "pseudoterminal.h"
 
-#include "platform/localserialport.h"
+#include "platform/serial/localserialport.h"
 
 #include <QFile>
 #include <QTemporaryDir>

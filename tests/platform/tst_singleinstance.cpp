@@ -1,4 +1,4 @@
-#include "platform/singleinstance.h"
+#include "platform/process/singleinstance.h"
 
 #include <QFile>
 #include <QLocalServer>

@@ -1,5 +1,5 @@
-#include "platform/serialportdevice.h"
-#include "platform/systemserialports.h"
+#include "platform/serial/serialportdevice.h"
+#include "platform/serial/systemserialports.h"
 
 #include <QSettings>
 #include <QTemporaryDir>

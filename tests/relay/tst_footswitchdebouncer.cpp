@@ -2,7 +2,7 @@
 // edges ("t:level", ms) and the confirmed changes expected from a caller that
 // samples at every edge (as a line-change report makes it) and at every
 // recheckAtMs() the debouncer asks for.
-#include "app/relay/footswitchdebouncer.h"
+#include "core/footswitchdebouncer.h"
 
 #include <QTest>
 

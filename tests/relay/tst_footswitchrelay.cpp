@@ -1,4 +1,4 @@
-#include "app/relay/footswitchrelay.h"
+#include "ui/mainwindow/footswitchrelay.h"
 #include "support/mainwindowrig.h"
 
 #include <QTest>

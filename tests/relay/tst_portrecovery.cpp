@@ -1,5 +1,5 @@
-#include "app/relay/portstatusline.h"
-#include "app/relay/portsupervisor.h"
+#include "ui/mainwindow/portstatusline.h"
+#include "core/portsupervisor.h"
 #include "support/mainwindowrig.h"
 
 #include <QTest>

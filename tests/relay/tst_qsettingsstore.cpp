@@ -1,4 +1,4 @@
-#include "platform/qsettingsstore.h"
+#include "platform/storage/qsettingsstore.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,4 +1,4 @@
-#include "app/relay/relaysettings.h"
+#include "core/relaysettings.h"
 
 #include <QTest>
 

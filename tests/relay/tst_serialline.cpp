@@ -1,4 +1,4 @@
-#include "app/relay/serialline.h"
+#include "core/serialline.h"
 #include "support/fakeserialports.h"
 
 #include <QTest>

@@ -1,6 +1,6 @@
 // Always-on-top through the window manager: runs inside a private X server
 // with a window manager (see tests/with-xserver.sh).
-#include "platform/nativewindowstacking.h"
+#include "platform/desktop/nativewindowstacking.h"
 #include "support/mainwindowrig.h"
 #include "support/x11properties.h"
 

@@ -1,5 +1,5 @@
 // TransmitTimeout on a fake clock (milliseconds).
-#include "app/relay/transmittimeout.h"
+#include "core/transmittimeout.h"
 
 #include <QTest>
 

@@ -1,4 +1,4 @@
-#include "platform/qserialdevicecatalog.h"
+#include "platform/serial/qserialdevicecatalog.h"
 
 #include <QDir>
 #include <QFile>

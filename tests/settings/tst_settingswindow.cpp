@@ -1,7 +1,7 @@
-#include "app/settings/settingswindow.h"
+#include "ui/settings/settingswindow.h"
 
-#include "app/settings/portspage.h"
-#include "platform/qsettingsstore.h"
+#include "ui/settings/portspage.h"
+#include "platform/storage/qsettingsstore.h"
 #include "support/fakeserialdevicecatalog.h"
 #include "support/fakesettingsstore.h"
 

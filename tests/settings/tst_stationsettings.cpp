@@ -1,4 +1,4 @@
-#include "app/relay/stationsettings.h"
+#include "core/stationsettings.h"
 
 #include "support/fakesettingsstore.h"
 

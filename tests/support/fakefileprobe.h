@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/fileprobe.h"
+#include "platform/process/fileprobe.h"
 
 #include <QMap>
 #include <QStringList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/helpviewer.h"
+#include "platform/desktop/helpviewer.h"
 
 #include <QString>
 #include <QStringList>

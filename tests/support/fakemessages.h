@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/messages.h"
+#include "platform/desktop/messages.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/platformservices.h"
+#include "ui/platformservices.h"
 #include "support/fakefileprobe.h"
 #include "support/fakehelpviewer.h"
 #include "support/fakemessages.h"

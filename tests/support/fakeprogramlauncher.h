@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/programlauncher.h"
+#include "platform/process/programlauncher.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/registryreader.h"
+#include "platform/process/registryreader.h"
 
 #include <QMap>
 #include <QStringList>

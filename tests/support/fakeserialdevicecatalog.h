@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/serialdevicecatalog.h"
+#include "platform/serial/serialdevicecatalog.h"
 
 #include <QSet>
 

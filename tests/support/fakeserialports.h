@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/serialportdevice.h"
+#include "platform/serial/serialportdevice.h"
 
 #include <QMap>
 #include <QStringList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/taskbarpresence.h"
+#include "platform/desktop/taskbarpresence.h"
 
 #include <QList>
 #include <QPointer>

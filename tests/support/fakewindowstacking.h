@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/windowstacking.h"
+#include "platform/desktop/windowstacking.h"
 
 #include <QList>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/relay/zelvofootswitch2.h"
+#include "ui/mainwindow/zelvofootswitch2.h"
 #include "support/fakeplatform.h"
 #include "ui_zelvofootswitch2.h"
 

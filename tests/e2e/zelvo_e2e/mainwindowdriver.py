@@ -23,7 +23,7 @@ from .polling import wait_until
 MAIN_TITLE = "Zelvo-Footswitch"
 ABOUT_TITLE = "About Zelvo-FootSwitch2"
 
-# The main window's client area as laid out in app/relay/zelvofootswitch2.ui:
+# The main window's client area as laid out in ui/mainwindow/zelvofootswitch2.ui:
 # the rectangles of the two port lists. The menu bar sits above them; the
 # window is the client area (133 pixels high) plus the menu bar.
 CLIENT_HEIGHT = 133

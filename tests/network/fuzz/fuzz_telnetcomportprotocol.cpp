@@ -14,7 +14,7 @@
 // A crash leaves its input as crash-* in the working directory; replay it by
 // passing that file alone as the argument.
 
-#include "platform/telnetcomportprotocol.h"
+#include "platform/net/telnetcomportprotocol.h"
 
 #include <array>
 #include <cstddef>

@@ -1,0 +1,166 @@
+#include "core/serialline.h"
+
+#include <QMetaObject>
+
+SerialLineError::SerialLineError(Kind kind, const QString &description)
+    : std::runtime_error(description.toStdString())
+    , m_kind(kind)
+{
+}
+
+SerialLine::SerialLine(SerialPortFactory &ports)
+    : m_ports(ports)
+{
+}
+
+SerialLine::~SerialLine()
+{
+    close();
+}
+
+void SerialLine::select(qint16 portNumber)
+{
+    if (isOpen() || isOpening())
+        throw SerialLineError(SerialLineError::Kind::PortOpen, QStringLiteral("Port is already open"));
+    m_portNumber = portNumber;
+}
+
+QString SerialLine::location() const
+{
+    return m_ports.location(m_portNumber);
+}
+
+std::unique_ptr<SerialPortDevice> SerialLine::createDevice()
+{
+    if (isOpen() || isOpening())
+        throw SerialLineError(SerialLineError::Kind::PortOpen, QStringLiteral("Port is already open"));
+    std::unique_ptr<SerialPortDevice> device = m_ports.create(m_portNumber);
+    if (!device)
+        throw SerialLineError(SerialLineError::Kind::OpenFailed, QStringLiteral("Invalid port number"));
+    device->setHeartbeat(m_heartbeat);
+    return device;
+}
+
+void SerialLine::adopt(std::unique_ptr<SerialPortDevice> device)
+{
+    m_device = std::move(device);
+    // The platform raises DTR as it opens a port: where this line drives DTR,
+    // put it where it belongs at once. A refusal here is not worth failing
+    // the open for; the next write reports it.
+    if (m_dtrEnabled)
+        m_device->setDtr(*m_dtrEnabled);
+    if (m_lineChangeHandler)
+        m_device->setLineChangeHandler(m_lineChangeHandler);
+}
+
+void SerialLine::open()
+{
+    std::unique_ptr<SerialPortDevice> device = createDevice();
+    if (!device->open(m_rtsEnabled))
+        throw SerialLineError(SerialLineError::Kind::OpenFailed, device->errorString());
+    adopt(std::move(device));
+}
+
+void SerialLine::openInBackground(std::function<void(bool)> done)
+{
+    std::unique_ptr<SerialPortDevice> device = createDevice();
+    m_opening = std::move(device);
+    m_openContext = std::make_unique<QObject>();
+    QObject *context = m_openContext.get();
+    m_opening->openInBackground(m_rtsEnabled, [this, context, done = std::move(done)](bool opened) {
+        // Queued: the device may call back from inside openInBackground() or
+        // from its own signal handler, and is not to be deleted there.
+        QMetaObject::invokeMethod(
+            context,
+            [this, opened, done] {
+                std::unique_ptr<SerialPortDevice> device = std::move(m_opening);
+                m_openContext.release()->deleteLater();
+                if (opened && device)
+                    adopt(std::move(device));
+                done(opened && m_device);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void SerialLine::close()
+{
+    if (m_opening) {
+        m_opening->close();
+        m_opening.reset();
+        // Drops a result still on its way.
+        m_openContext.reset();
+    }
+    if (!m_device)
+        return;
+    // A port set to keep its lines on close (-hupcl), and a network port,
+    // would otherwise leave the relay keyed with nobody driving it.
+    m_device->setRts(false);
+    if (m_dtrEnabled)
+        m_device->setDtr(false);
+    m_device->close();
+    m_device.reset();
+}
+
+void SerialLine::setRtsEnabled(bool enabled)
+{
+    m_rtsEnabled = enabled;
+    if (m_device && !m_device->setRts(enabled))
+        raiseLineFailure("RTS");
+}
+
+void SerialLine::setDtrEnabled(bool enabled)
+{
+    m_dtrEnabled = enabled;
+    if (m_device && !m_device->setDtr(enabled))
+        raiseLineFailure("DTR");
+}
+
+bool SerialLine::ctsHolding()
+{
+    return lineHolding(SerialPortDevice::InputLine::Cts);
+}
+
+bool SerialLine::lineHolding(SerialPortDevice::InputLine line)
+{
+    if (!m_device)
+        throw SerialLineError(SerialLineError::Kind::NotOpen, QStringLiteral("Port is not open"));
+    bool holding = false;
+    if (!m_device->readLine(line, &holding))
+        raiseLineFailure("line read");
+    return holding;
+}
+
+bool SerialLine::reportsLineChanges() const
+{
+    return m_device && m_device->reportsLineChanges();
+}
+
+void SerialLine::setLineChangeHandler(std::function<void()> handler)
+{
+    m_lineChangeHandler = std::move(handler);
+    if (m_device)
+        m_device->setLineChangeHandler(m_lineChangeHandler);
+}
+
+SerialPortDevice::CrashRelease SerialLine::crashRelease() const
+{
+    return m_device ? m_device->crashRelease() : SerialPortDevice::CrashRelease{};
+}
+
+QString SerialLine::peerCertificateSummary() const
+{
+    return m_device ? m_device->peerCertificateSummary() : QString();
+}
+
+void SerialLine::raiseLineFailure(const char *operation)
+{
+    const QString description = QStringLiteral("%1: %2").arg(QLatin1String(operation), m_device->errorString());
+    if (m_device->failure() == SerialPortDevice::Failure::DeviceLost) {
+        // Gone for good: count the port as closed until it is opened again.
+        m_device->close();
+        m_device.reset();
+        throw SerialLineError(SerialLineError::Kind::DeviceLost, description);
+    }
+    throw SerialLineError(SerialLineError::Kind::LineFailed, description);
+}

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "platform/serial/serialportdevice.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+
+
+class SerialLineError : public std::runtime_error
+{
+public:
+    enum class Kind {
+        PortOpen,    // select() while the port is open, open() twice
+        NotOpen,     // a line read on a closed port
+        OpenFailed,  // absent, in use, or cannot be configured
+        DeviceLost,  // the open port's device went away; the line is closed now
+        LineFailed,  // any other refusal of a line operation
+    };
+
+    SerialLineError(Kind kind, const QString &description);
+
+    Kind kind() const { return m_kind; }
+
+private:
+    Kind m_kind;
+};
+
+// The serial line object: one port, used only for its modem-control lines.
+// Failures are raised to the caller as SerialLineError; the object never
+// swallows one.
+class SerialLine
+{
+public:
+    explicit SerialLine(SerialPortFactory &ports);
+    ~SerialLine();
+
+    SerialLine(const SerialLine &) = delete;
+    SerialLine &operator=(const SerialLine &) = delete;
+
+    // Refused while the port is open.
+    void select(qint16 portNumber);
+    qint16 portNumber() const { return m_portNumber; }
+
+    void open();
+    // Opens without waiting on this thread; `done` runs later, from the event
+    // loop, with the result. A close() before then cancels the open and
+    // `done` never runs. Refused while the port is open or opening.
+    void openInBackground(std::function<void(bool opened)> done);
+    bool isOpening() const { return m_opening != nullptr; }
+    // Drives RTS (and DTR, where this line drives it) low and releases the
+    // port. No effect on a closed port; cancels an open in the background.
+    void close();
+    bool isOpen() const { return m_device != nullptr; }
+
+    // Where the selected number leads (a device path or a network address).
+    QString location() const;
+
+    // Recorded always; applied at once on an open port, else at the next open.
+    void setRtsEnabled(bool enabled);
+    bool rtsEnabled() const { return m_rtsEnabled; }
+    // The same for DTR. Until it is first set the line leaves DTR to the
+    // platform (Linux raises it on open).
+    void setDtrEnabled(bool enabled);
+    std::optional<bool> dtrEnabled() const { return m_dtrEnabled; }
+    // Whether a network port sends its keep-alive byte; applied at each open.
+    void setHeartbeat(bool on) { m_heartbeat = on; }
+
+    // Never answers "not asserted" for a read that failed.
+    bool ctsHolding();
+    bool lineHolding(SerialPortDevice::InputLine line);
+
+    // Whether the open port tells of line changes by itself, and who to tell
+    // when it does. The handler is kept across opens.
+    bool reportsLineChanges() const;
+    void setLineChangeHandler(std::function<void()> handler);
+
+    // What a fatal-signal handler needs to drop this line's outputs.
+    SerialPortDevice::CrashRelease crashRelease() const;
+
+    // The TLS server certificate of the open port, summarised; empty for a
+    // closed port or one without TLS.
+    QString peerCertificateSummary() const;
+
+private:
+    [[noreturn]] void raiseLineFailure(const char *operation);
+    std::unique_ptr<SerialPortDevice> createDevice();
+    void adopt(std::unique_ptr<SerialPortDevice> device);
+
+    SerialPortFactory &m_ports;
+    qint16 m_portNumber = 1;
+    bool m_rtsEnabled = false;
+    std::optional<bool> m_dtrEnabled;
+    bool m_heartbeat = false;
+    std::function<void()> m_lineChangeHandler;
+    std::unique_ptr<SerialPortDevice> m_device;
+    std::unique_ptr<SerialPortDevice> m_opening;
+    // Results of a background open come back through the event loop with
+    // this as their context, so none arrives after the line is gone and the
+    // device is never deleted from inside its own callback.
+    std::unique_ptr<QObject> m_openContext;
+};

@@ -1,0 +1,187 @@
+#include "core/stationsettings.h"
+
+#include "platform/net/networkserialport.h"
+#include "platform/storage/settingsstore.h"
+#include "platform/serial/systemserialports.h"
+
+#include <QDir>
+#include <QHostAddress>
+
+namespace StationSettings {
+
+namespace {
+
+// A whole number in [low, high] written in plain digits, else nothing. Plain
+// digits only: "+5", "0x10" or "1e3" are not what anyone writes by hand, and
+// reading them would hide a typo.
+std::optional<int> boundedNumber(const QString &text, int low, int high)
+{
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty() || trimmed.size() > 9)
+        return std::nullopt;
+    for (const QChar c : trimmed) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+    }
+    const int value = trimmed.toInt();
+    if (value < low || value > high)
+        return std::nullopt;
+    return value;
+}
+
+bool isHostNameCharacter(QChar c)
+{
+    return c.isLetterOrNumber() || c == QLatin1Char('-') || c == QLatin1Char('.') || c == QLatin1Char('_');
+}
+
+std::optional<QString> portNumberError(QStringView port)
+{
+    const auto number = boundedNumber(port.toString(), 1, 65535);
+    if (!number)
+        return QStringLiteral("The port must be a number from 1 to 65535.");
+    return std::nullopt;
+}
+
+// The part after "scheme://": HOST:PORT, or [IPv6]:PORT.
+std::optional<QString> networkAddressError(QStringView hostAndPort)
+{
+    if (hostAndPort.endsWith(QLatin1Char('/')))
+        hostAndPort.chop(1);
+    if (hostAndPort.isEmpty())
+        return QStringLiteral("Missing host and port, as in rfc2217://HOST:PORT.");
+
+    if (hostAndPort.startsWith(QLatin1Char('['))) {
+        const qsizetype close = hostAndPort.indexOf(QLatin1Char(']'));
+        if (close < 0)
+            return QStringLiteral("Missing ']' after the IPv6 address.");
+        const QStringView host = hostAndPort.mid(1, close - 1);
+        if (host.isEmpty())
+            return QStringLiteral("Missing host name.");
+        const QHostAddress address(host.toString());
+        if (address.isNull() || address.protocol() != QAbstractSocket::IPv6Protocol)
+            return QStringLiteral("Not an IPv6 address between the brackets.");
+        const QStringView rest = hostAndPort.mid(close + 1);
+        if (rest.isEmpty() || rest == QLatin1String(":"))
+            return QStringLiteral("Missing port number, as in rfc2217://[::1]:PORT.");
+        if (!rest.startsWith(QLatin1Char(':')))
+            return QStringLiteral("Expected ':' and a port number after the IPv6 address.");
+        return portNumberError(rest.mid(1));
+    }
+
+    const qsizetype colon = hostAndPort.lastIndexOf(QLatin1Char(':'));
+    if (colon < 0)
+        return QStringLiteral("Missing port number, as in rfc2217://HOST:PORT.");
+    const QStringView host = hostAndPort.left(colon);
+    if (host.isEmpty())
+        return QStringLiteral("Missing host name.");
+    if (host.contains(QLatin1Char(':')))
+        return QStringLiteral("Put an IPv6 address in brackets, as in rfc2217://[::1]:PORT.");
+    for (const QChar c : host) {
+        if (!isHostNameCharacter(c))
+            return QStringLiteral("The host name may hold only letters, digits, '-', '_' and '.'.");
+    }
+    return portNumberError(hostAndPort.mid(colon + 1));
+}
+
+const QString plainScheme = QStringLiteral("rfc2217://");
+const QString tlsScheme = QStringLiteral("rfc2217+tls://");
+
+} // namespace
+
+QString portKey(int portNumber)
+{
+    return QStringLiteral("Com%1").arg(portNumber);
+}
+
+QString defaultPortDevice(int portNumber)
+{
+    return SystemSerialPorts::builtInLocation(portNumber);
+}
+
+int txTimeoutSeconds(const QString &text)
+{
+    return boundedNumber(text, 0, maxTxTimeoutSeconds).value_or(0);
+}
+
+SerialPortDevice::InputLine footswitchLine(const QString &text)
+{
+    const QString line = text.trimmed().toUpper();
+    if (line == QLatin1String("DSR"))
+        return SerialPortDevice::InputLine::Dsr;
+    if (line == QLatin1String("DCD"))
+        return SerialPortDevice::InputLine::Dcd;
+    if (line == QLatin1String("RI"))
+        return SerialPortDevice::InputLine::Ri;
+    return SerialPortDevice::InputLine::Cts;
+}
+
+QString footswitchLineText(SerialPortDevice::InputLine line)
+{
+    switch (line) {
+    case SerialPortDevice::InputLine::Dsr:
+        return QStringLiteral("DSR");
+    case SerialPortDevice::InputLine::Dcd:
+        return QStringLiteral("DCD");
+    case SerialPortDevice::InputLine::Ri:
+        return QStringLiteral("RI");
+    case SerialPortDevice::InputLine::Cts:
+        break;
+    }
+    return QStringLiteral("CTS");
+}
+
+bool footswitchInverted(const QString &text)
+{
+    return text.trimmed() == QLatin1String("1");
+}
+
+RelayLine relayLine(const QString &text)
+{
+    return text.trimmed().compare(QLatin1String("DTR"), Qt::CaseInsensitive) == 0 ? RelayLine::Dtr : RelayLine::Rts;
+}
+
+QString relayLineText(RelayLine line)
+{
+    return line == RelayLine::Dtr ? QStringLiteral("DTR") : QStringLiteral("RTS");
+}
+
+int footswitchDebounceMs(const QString &text)
+{
+    return boundedNumber(text, 0, maxFootswitchDebounceMs).value_or(defaultFootswitchDebounceMs);
+}
+
+bool heartbeatEnabled(const SettingsStore &settings, int portNumber)
+{
+    return settings.groupValue(heartbeatGroup, portKey(portNumber)).trimmed() != QLatin1String("0");
+}
+
+bool isNetworkMapping(const QString &text)
+{
+    return NetworkSerialPort::isNetworkAddress(text.trimmed());
+}
+
+std::optional<QString> portMappingError(const QString &text)
+{
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty())
+        return std::nullopt;
+    if (trimmed.size() > maxPortMappingLength)
+        return QStringLiteral("Too long: at most %1 characters.").arg(maxPortMappingLength);
+    for (const QChar c : trimmed) {
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format
+            || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+            return QStringLiteral("Contains a control character.");
+    }
+
+    if (trimmed.startsWith(tlsScheme, Qt::CaseInsensitive))
+        return networkAddressError(QStringView(trimmed).mid(tlsScheme.size()));
+    if (trimmed.startsWith(plainScheme, Qt::CaseInsensitive))
+        return networkAddressError(QStringView(trimmed).mid(plainScheme.size()));
+    if (isNetworkMapping(trimmed) || trimmed.contains(QLatin1String("://")))
+        return QStringLiteral("Write a network port as rfc2217://HOST:PORT or rfc2217+tls://HOST:PORT.");
+    if (!QDir::isAbsolutePath(trimmed))
+        return QStringLiteral("A device path must be absolute, as in /dev/ttyUSB0.");
+    return std::nullopt;
+}
+
+} // namespace StationSettings

@@ -1,0 +1,131 @@
+#include "platform/process/fatalsignalrelease.h"
+
+#include <QtGlobal>
+
+#ifdef Q_OS_UNIX
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+using Kind = SerialPortDevice::CrashRelease::Kind;
+
+constexpr int byteRoom = 64;
+constexpr int fatalSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
+
+// The one global state (see the header). The handler may run on any thread,
+// even in the middle of arm(): arm() stores the kind last, with release
+// order, after clearing it first; the handler loads it first.
+struct ArmedRelease
+{
+    std::atomic<int> kind = int(Kind::None);
+    std::atomic<int> descriptor = -1;
+    std::atomic<int> byteCount = 0;
+    unsigned char bytes[byteRoom] = {};
+    std::atomic<bool> installed = false;
+    alignas(16) char handlerStack[64 * 1024] = {};
+};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+ArmedRelease armed;
+
+void release()
+{
+    const Kind kind = Kind(armed.kind.load(std::memory_order_acquire));
+    const int fd = armed.descriptor.load(std::memory_order_relaxed);
+    if (fd < 0)
+        return;
+    switch (kind) {
+    case Kind::None:
+        break;
+    case Kind::ModemLines: {
+        const int lines = TIOCM_RTS | TIOCM_DTR;
+        ::ioctl(fd, TIOCMBIC, &lines);
+        break;
+    }
+    case Kind::SocketBytes:
+        ::send(fd, armed.bytes, size_t(armed.byteCount.load(std::memory_order_relaxed)),
+               MSG_NOSIGNAL | MSG_DONTWAIT);
+        break;
+    case Kind::SocketShutdown:
+        ::shutdown(fd, SHUT_RDWR);
+        break;
+    }
+}
+
+void onFatalSignal(int signalNumber)
+{
+    const int savedErrno = errno;
+    release();
+    errno = savedErrno;
+    // SA_RESETHAND has put the default action back. A fault would come again
+    // as the instruction is retried, but a raised or sent signal would not:
+    // raise it, and it is delivered (blocked until this handler returns) with
+    // its default action: the core dump and exit status it always had.
+    ::raise(signalNumber);
+}
+
+} // namespace
+
+void FatalSignalRelease::install()
+{
+    if (armed.installed.exchange(true))
+        return;
+    stack_t stack = {};
+    stack.ss_sp = armed.handlerStack;
+    stack.ss_size = sizeof armed.handlerStack;
+    ::sigaltstack(&stack, nullptr);
+
+    struct sigaction action = {};
+    action.sa_handler = onFatalSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_ONSTACK | SA_RESETHAND;
+    for (int signalNumber : fatalSignals)
+        ::sigaction(signalNumber, &action, nullptr);
+}
+
+void FatalSignalRelease::arm(const SerialPortDevice::CrashRelease &release)
+{
+    armed.kind.store(int(Kind::None), std::memory_order_release);
+    if (release.kind == Kind::None || release.descriptor < 0)
+        return;
+    Kind kind = release.kind;
+    int count = 0;
+    if (kind == Kind::SocketBytes) {
+        if (release.bytes.size() <= byteRoom) {
+            count = int(release.bytes.size());
+            std::memcpy(armed.bytes, release.bytes.constData(), size_t(count));
+        } else {
+            kind = Kind::SocketShutdown;
+        }
+    }
+    armed.byteCount.store(count, std::memory_order_relaxed);
+    armed.descriptor.store(release.descriptor, std::memory_order_relaxed);
+    armed.kind.store(int(kind), std::memory_order_release);
+}
+
+void FatalSignalRelease::disarm()
+{
+    armed.kind.store(int(Kind::None), std::memory_order_release);
+}
+
+#else
+
+void FatalSignalRelease::install()
+{
+}
+
+void FatalSignalRelease::arm(const SerialPortDevice::CrashRelease &)
+{
+}
+
+void FatalSignalRelease::disarm()
+{
+}
+
+#endif

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "platform/serial/serialportdevice.h"
+
+// Drops the transmitter's relay line when the program dies of a fatal signal
+// (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT), so that a crash while keyed
+// does not leave a transmitter on the air. The handler then lets the signal
+// take its default course (core dump, exit status) as if it had not been
+// there.
+//
+// This is the program's one piece of process-wide state: a signal handler
+// has nowhere else to look. It holds only the armed release (a descriptor
+// and a few bytes, copied into fixed storage) and the handler's stack, and
+// nothing in the program reads it but the handler.
+namespace FatalSignalRelease {
+
+// Installs the handlers. They run on a stack of their own for the calling
+// thread, so that a runaway recursion there still lets them run: call once,
+// early, on the main thread (where the user interface and the relay run).
+// Without Unix signals it does nothing.
+void install();
+
+// Called on the user-interface thread as the output is keyed: what the
+// handler does if a fatal signal comes before disarm(). Kind::None disarms.
+// Bytes beyond the fixed room for them (64) are not kept: then the handler
+// shuts the socket down instead, which makes the far end drop the lines.
+void arm(const SerialPortDevice::CrashRelease &release);
+// Called as the output is released: a crash then does nothing to it.
+void disarm();
+
+} // namespace FatalSignalRelease

@@ -1,0 +1,54 @@
+#include "platform/storage/qsettingsstore.h"
+
+namespace {
+const QString settingsGroup = QStringLiteral("Settings/");
+const QString storeName = QStringLiteral("Zelvo-Footswitch2");
+} // namespace
+
+QSettingsStore::QSettingsStore()
+    : m_settings(QSettings::UserScope, storeName, storeName)
+{
+}
+
+QSettingsStore::QSettingsStore(const QString &iniFile)
+    : m_settings(iniFile, QSettings::IniFormat)
+{
+}
+
+QString QSettingsStore::get(const QString &key) const
+{
+    // Another process (or the user) may have edited the file since.
+    m_settings.sync();
+    return m_settings.value(settingsGroup + key).toString();
+}
+
+void QSettingsStore::save(const QString &key, const QString &text)
+{
+    m_settings.setValue(settingsGroup + key, text);
+    m_settings.sync();
+}
+
+QString QSettingsStore::groupValue(const QString &group, const QString &key) const
+{
+    m_settings.sync();
+    return m_settings.value(group + QLatin1Char('/') + key).toString();
+}
+
+void QSettingsStore::saveGroupValue(const QString &group, const QString &key, const QString &text)
+{
+    if (text.isEmpty())
+        m_settings.remove(group + QLatin1Char('/') + key);
+    else
+        m_settings.setValue(group + QLatin1Char('/') + key, text);
+    m_settings.sync();
+}
+
+QString QSettingsStore::fileName() const
+{
+    return m_settings.fileName();
+}
+
+QString QSettingsStore::defaultFileName()
+{
+    return QSettings(QSettings::UserScope, storeName, storeName).fileName();
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "core/portsupervisor.h"
+
+#include <QLabel>
+
+// The state line under the form that says how the two ports are: for each
+// the number, the device in short and its state ("ready", "lost – retry 2"),
+// the input above the output. A notice (the transmit time-out's countdown or
+// its release) takes the input's place while it lasts. The whole text, with
+// the devices in full, is in the tooltip.
+class PortStatusLine : public QLabel
+{
+    Q_OBJECT
+
+public:
+    struct Port
+    {
+        QString number;   // "3"
+        QString location; // "/dev/ttyUSB0", "rfc2217://host:2217"
+        PortSupervisor::State state = PortSupervisor::State::Closed;
+        int retries = 0;
+    };
+
+    explicit PortStatusLine(QWidget *parent = nullptr);
+
+    void showPorts(const Port &input, const Port &output);
+    void setNotice(const QString &notice);
+    QString notice() const { return m_notice; }
+
+    // "ttyUSB0", "host:2217": enough to recognise it in a narrow window.
+    static QString shortDevice(const QString &location);
+    static QString stateText(PortSupervisor::State state, int retries);
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void refresh();
+
+    QString m_ports;
+    QString m_portsInFull;
+    QString m_notice;
+};

@@ -1,0 +1,288 @@
+#include "ui/mainwindow/zelvofootswitch2.h"
+
+#include "ui/about/frmabout.h"
+#include "ui/settings/settingswindow.h"
+#include "ui/help/helpindex.h"
+#include "ui/mainwindow/programicon.h"
+#include "core/relaysettings.h"
+#include "ui/mainwindow/windowplacement.h"
+#include "platform/storage/settingsstore.h"
+#include "platform/desktop/windowstacking.h"
+#include "ui_zelvofootswitch2.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QWindow>
+
+namespace {
+
+// A coloured face that still looks like a button on the Fusion style.
+void paintMarker(QPushButton *marker, const QColor &face)
+{
+    QPalette palette = marker->palette();
+    palette.setColor(QPalette::Button, face);
+    palette.setColor(QPalette::ButtonText, Qt::black);
+    marker->setPalette(palette);
+}
+
+} // namespace
+
+ZelvoFootswitch2::ZelvoFootswitch2(const PlatformServices &platform, QWidget *parent)
+    : QMainWindow(parent)
+    , MSComm1(*platform.ports)
+    , MSComm2(*platform.ports)
+    , m_platform(platform)
+    , m_ui(new Ui::ZelvoFootswitch2)
+    , m_activation(*this)
+    , m_relay(*this)
+    , m_recovery(*this)
+{
+    m_ui->setupUi(this);
+    // The rectangles are laid out for an 8-point dialog font; the platform's
+    // family at that size keeps every caption inside its rectangle.
+    QFont dialogFont = font();
+    dialogFont.setPointSizeF(8);
+    setFont(dialogFont);
+    paintMarker(m_ui->Command1, QColor(0, 192, 0));
+    paintMarker(m_ui->Command2, QColor(192, 64, 0));
+    setWindowIcon(programIcon());
+    m_statusLine = new PortStatusLine(this);
+    statusBar()->setSizeGripEnabled(false);
+    statusBar()->setFixedHeight(StateLineHeight);
+    // Two rows of text, not a row of framed panels.
+    statusBar()->setStyleSheet(QStringLiteral("QStatusBar::item { border: none; }"));
+    statusBar()->addWidget(m_statusLine, 1);
+    // The rectangles are the client area: the menu bar comes on top of it,
+    // the port state line below it. The line needs more width than the form
+    // for both ports' devices and states.
+    resize(m_ui->centralwidget->geometry().size().expandedTo(QSize(StateLineWidth, 133))
+           + QSize(0, menuBar()->sizeHint().height() + StateLineHeight));
+
+    // Only an item chosen from the list is a port choice. The combo box
+    // would also take typed text that matches an item as a choice, on Enter
+    // and on leaving the field: cut it off from its text field's editing.
+    for (QComboBox *combo : {m_ui->ComboComIn, m_ui->ComboComOut}) {
+        combo->setCompleter(nullptr);
+        disconnect(combo->lineEdit(), &QLineEdit::returnPressed, combo, nullptr);
+        disconnect(combo->lineEdit(), &QLineEdit::editingFinished, combo, nullptr);
+    }
+    connect(m_ui->ComboComIn, &QComboBox::activated, this, &ZelvoFootswitch2::ComboComIn_Click);
+    connect(m_ui->ComboComOut, &QComboBox::activated, this, &ZelvoFootswitch2::ComboComOut_Click);
+    connect(m_ui->mnuSettings, &QAction::triggered, this, &ZelvoFootswitch2::mnuSettings_Click);
+    connect(m_ui->mnuExit, &QAction::triggered, this, &ZelvoFootswitch2::mnuExit_Click);
+    connect(m_ui->mnuIndex, &QAction::triggered, this, &ZelvoFootswitch2::mnuIndex_Click);
+    connect(m_ui->mnuAbout, &QAction::triggered, this, &ZelvoFootswitch2::mnuAbout_Click);
+    // However the program is asked to end, the settings are saved first.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &ZelvoFootswitch2::Form_Unload);
+
+    // Until activation loads them, the port members hold the stored numbers,
+    // so that an unload before it does not write the choice away.
+    ComPortIn = platform.settings->get(RelaySettings::comPortIn);
+    ComPortOut = platform.settings->get(RelaySettings::comPortOut);
+
+    // The first showing, before a position is stored: centred on the screen.
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        QRect placed = geometry();
+        placed.moveCenter(screen->availableGeometry().center());
+        move(placed.topLeft());
+    }
+
+    connect(m_ui->chkOnTop, &QCheckBox::stateChanged, this, &ZelvoFootswitch2::chkOnTop_Click);
+    m_relay.connectControls();
+    connect(&m_relay, &FootswitchRelay::inputLost, &m_recovery, &PortRecovery::inputLost);
+    connect(&m_relay, &FootswitchRelay::outputLost, &m_recovery, &PortRecovery::outputLost);
+    connect(&m_recovery, &PortRecovery::changed, this, &ZelvoFootswitch2::showPortState);
+    connect(&m_relay, &FootswitchRelay::noticeChanged, m_statusLine, &PortStatusLine::setNotice);
+    showPortState();
+    connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, &ZelvoFootswitch2::focusWindowChanged);
+
+    // Precise: the default coarse timer may fire up to 5 % late.
+    Timer1.setTimerType(Qt::PreciseTimer);
+    Timer1.setInterval(100);
+    Timer1.start();
+}
+
+ZelvoFootswitch2::~ZelvoFootswitch2()
+{
+    // The widgets die after this body has run, and the focus moves as they
+    // go: no application signal may reach this half-destroyed window.
+    disconnect(qGuiApp, nullptr, this, nullptr);
+    Timer1.stop();
+    delete m_about;
+    delete m_ui;
+}
+
+void ZelvoFootswitch2::SetAlwaysOnTop(QWidget *window, bool onTop)
+{
+    m_platform.stacking->setAlwaysOnTop(window, onTop);
+}
+
+void ZelvoFootswitch2::setVisible(bool visible)
+{
+    // Showing the window activates it. The first activation runs before
+    // the native window exists: a position set then is the frame's, which
+    // the window manager honours, and the window appears where it was left
+    // instead of a title bar lower at every start.
+    if (visible && !m_firstShowDone) {
+        m_firstShowDone = true;
+        m_activation.run();
+    }
+    QMainWindow::setVisible(visible);
+}
+
+void ZelvoFootswitch2::focusWindowChanged(QWindow *focus)
+{
+    if (!focus)
+        return; // another application: the last window of ours is still the one that counts
+    if (focus == windowHandle()) {
+        if (m_activateOnReturn && m_firstShowDone) {
+            m_activateOnReturn = false;
+            m_activation.run();
+        }
+        return;
+    }
+    // Only a return from the About window activates: Qt also activates this
+    // window after one of its own message boxes, and an activation that
+    // shows a message on every return would never end.
+    m_activateOnReturn = m_about && focus == m_about->windowHandle();
+}
+
+void ZelvoFootswitch2::chkOnTop_Click()
+{
+    // A value of 2 (greyed, from a stored "2") counts as not on top.
+    SetAlwaysOnTop(this, m_ui->chkOnTop->value() == 1);
+    m_platform.settings->save(RelaySettings::onTop, QString::number(m_ui->chkOnTop->value()));
+}
+
+void ZelvoFootswitch2::ComboComIn_Click()
+{
+    ComPortIn = m_ui->ComboComIn->currentText();
+    ComPortIn = ComPortIn.mid(3, 1);
+    m_platform.settings->save(RelaySettings::comPortIn, ComPortIn);
+    showPortState();
+}
+
+void ZelvoFootswitch2::ComboComOut_Click()
+{
+    ComPortOut = m_ui->ComboComOut->currentText();
+    ComPortOut = ComPortOut.mid(3, 1);
+    m_platform.settings->save(RelaySettings::comPortOut, ComPortOut);
+    showPortState();
+}
+
+void ZelvoFootswitch2::showPortState()
+{
+    // Each drop-down names the device its number means now; the state line
+    // tells how the port in use is doing.
+    const auto location = [this](const QString &number) {
+        const std::optional<qint16> port = RelaySettings::portNumber(number);
+        return port ? m_platform.ports->location(*port) : QString();
+    };
+    m_ui->ComboComIn->setToolTip(location(ComPortIn));
+    m_ui->ComboComOut->setToolTip(location(ComPortOut));
+    // A port in use shows the number it was opened with; a closed one the
+    // number that the next activation will open.
+    const auto portView = [&](const SerialLine &line, const PortSupervisor &supervisor, const QString &chosen) {
+        if (supervisor.state() == PortSupervisor::State::Closed)
+            return PortStatusLine::Port{chosen, location(chosen), supervisor.state(), 0};
+        return PortStatusLine::Port{QString::number(line.portNumber()), line.location(), supervisor.state(),
+                                    supervisor.retries()};
+    };
+    m_statusLine->showPorts(portView(MSComm1, m_recovery.input(), ComPortIn),
+                            portView(MSComm2, m_recovery.output(), ComPortOut));
+}
+
+void ZelvoFootswitch2::closeEvent(QCloseEvent *event)
+{
+    Form_Unload();
+    event->accept();
+}
+
+void ZelvoFootswitch2::Form_Unload()
+{
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+    Timer1.stop();
+
+    SettingsStore &settings = *m_platform.settings;
+    settings.save(RelaySettings::positionLeft, RelaySettings::positionText(WindowPlacement::leftTwips(*this)));
+    settings.save(RelaySettings::positionTop, RelaySettings::positionText(WindowPlacement::topTwips(*this)));
+    settings.save(RelaySettings::onTop, QString::number(m_ui->chkOnTop->value()));
+    // An empty member would wipe out the user's port choice.
+    if (!ComPortIn.isEmpty())
+        settings.save(RelaySettings::comPortIn, ComPortIn);
+    if (!ComPortOut.isEmpty())
+        settings.save(RelaySettings::comPortOut, ComPortOut);
+
+    // End at once: no event of either window runs any more. The About
+    // window goes without its own closing behaviour; both lines drop RTS.
+    delete m_about;
+    delete m_settingsWindow;
+    releasePorts();
+    QCoreApplication::quit();
+}
+
+void ZelvoFootswitch2::releasePorts()
+{
+    // Input first, as always: the footswitch loses its supply before the
+    // relay its drive.
+    m_recovery.stop();
+}
+
+void ZelvoFootswitch2::mnuSettings_Click()
+{
+    // Nothing is keyed while the wiring changes; the return to this window
+    // opens the ports again, as they are mapped then.
+    if (m_settingsWindow) {
+        m_settingsWindow->raise();
+        m_settingsWindow->activateWindow();
+        return;
+    }
+    // Closing a port forgets whom it was talking to: read the servers'
+    // certificates first. The output is the one the transmitter hangs on,
+    // so its server is the one shown when both ports are on TLS; with no
+    // TLS port open now, the last one seen stays.
+    for (const SerialLine *line : {&MSComm2, &MSComm1}) {
+        const QString summary = line->peerCertificateSummary();
+        if (!summary.isEmpty()) {
+            m_tlsPeerSummary = summary;
+            break;
+        }
+    }
+    releasePorts();
+    m_settingsWindow = new SettingsWindow(*m_platform.settings, *m_platform.devices, this);
+    m_settingsWindow->setAttribute(Qt::WA_DeleteOnClose);
+    m_settingsWindow->setTlsPeerSummary(m_tlsPeerSummary);
+    connect(m_settingsWindow, &QDialog::finished, this, [this] {
+        if (!m_unloaded)
+            m_activation.run();
+    });
+    m_settingsWindow->open();
+}
+
+void ZelvoFootswitch2::mnuExit_Click()
+{
+    close();
+}
+
+void ZelvoFootswitch2::mnuIndex_Click()
+{
+    HelpIndex::show(m_helpLocator, m_platform.help, m_platform.messages);
+}
+
+void ZelvoFootswitch2::mnuAbout_Click()
+{
+    // The About window leaves the ports to other programs while it is open;
+    // the return to this window opens them again.
+    releasePorts();
+    if (!m_about)
+        m_about = new FrmAbout(m_platform);
+    m_about->show();
+    m_about->raise();
+    m_about->activateWindow();
+}

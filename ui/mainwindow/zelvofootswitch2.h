@@ -1,0 +1,100 @@
+#pragma once
+
+#include "ui/mainwindow/activationsequence.h"
+#include "ui/settings/settingswindow.h"
+#include "ui/mainwindow/footswitchrelay.h"
+#include "ui/help/helplocator.h"
+#include "ui/mainwindow/portrecovery.h"
+#include "ui/mainwindow/portstatusline.h"
+#include "core/serialline.h"
+#include "ui/platformservices.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QTimer>
+
+QT_BEGIN_NAMESPACE
+namespace Ui {
+class ZelvoFootswitch2;
+}
+QT_END_NAMESPACE
+
+// The main window: the footswitch lamp, the Rx/Tx markers and triggers, the
+// two port choices and the always-on-top box. It owns the two serial lines
+// and the poll timer; activation and the poll chain are their own classes.
+class ZelvoFootswitch2 : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    // The port state line under the form, in pixels.
+    static constexpr int StateLineHeight = 30;
+    static constexpr int StateLineWidth = 250;
+
+    explicit ZelvoFootswitch2(const PlatformServices &platform, QWidget *parent = nullptr);
+    ~ZelvoFootswitch2() override;
+
+    Ui::ZelvoFootswitch2 &form() { return *m_ui; }
+    const PlatformServices &platform() const { return m_platform; }
+    ActivationSequence &activation() { return m_activation; }
+    FootswitchRelay &relay() { return m_relay; }
+    PortRecovery &recovery() { return m_recovery; }
+
+    // Makes `window` topmost or not, without moving or activating it.
+    void SetAlwaysOnTop(QWidget *window, bool onTop);
+
+    // The open About window, if any.
+    QWidget *aboutWindow() const { return m_about; }
+    // The open settings window, if any.
+    SettingsWindow *settingsWindow() const { return m_settingsWindow; }
+    void setHelpLocator(const HelpLocator &locator) { m_helpLocator = locator; }
+
+    // Saves the five settings, releases both ports and ends the program.
+    // Every way out runs it: Exit, the close box, the window manager, a
+    // termination signal, the session ending. Runs once.
+    void Form_Unload();
+
+    // Port number texts ("1" to "9"), mirrors of "ComPort" and "ComPort2".
+    QString ComPortIn;
+    QString ComPortOut;
+
+    SerialLine MSComm1; // input: the footswitch on CTS, RTS as its supply
+    SerialLine MSComm2; // output: RTS keys the transmitter
+    QTimer Timer1;      // the 100 ms poll
+
+    void setVisible(bool visible) override;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void chkOnTop_Click();
+    void ComboComIn_Click();
+    void ComboComOut_Click();
+    void mnuSettings_Click();
+    void mnuExit_Click();
+    void mnuIndex_Click();
+    void mnuAbout_Click();
+    void focusWindowChanged(QWindow *focus);
+    // Both ports are left to the wiring while another window of ours that
+    // changes it (About, settings) is open.
+    void releasePorts();
+    void showPortState();
+
+    PlatformServices m_platform;
+    Ui::ZelvoFootswitch2 *m_ui = nullptr;
+    ActivationSequence m_activation;
+    FootswitchRelay m_relay;
+    PortRecovery m_recovery;
+    PortStatusLine *m_statusLine = nullptr;
+    HelpLocator m_helpLocator = HelpLocator::forRunningProgram();
+    bool m_firstShowDone = false;
+    bool m_unloaded = false;
+    // Set while another window of this program (the About window) had the
+    // focus last: the return to this window runs activation again.
+    bool m_activateOnReturn = false;
+    QPointer<QWidget> m_about;
+    QPointer<SettingsWindow> m_settingsWindow;
+    // The network server's certificate, as last seen, for the settings window.
+    QString m_tlsPeerSummary;
+};

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "platform/serial/serialdevicecatalog.h"
+
+#include <QObject>
+
+class QCheckBox;
+class QComboBox;
+class QGridLayout;
+class QLabel;
+class SettingsStore;
+
+// One line of the ports page: which device or network port a port number
+// stands for, its heartbeat switch (network ports only) and a note beside it
+// that says why the entry is refused, that its device is absent, or which
+// adapter it is.
+class PortMappingRow : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Adds its widgets to `grid` at `row`; they belong to the grid's widget.
+    PortMappingRow(int portNumber, QGridLayout *grid, int row, const SerialDeviceCatalog &devices,
+                   QObject *parent = nullptr);
+
+    void load(const SettingsStore &settings);
+    void save(SettingsStore &settings) const;
+
+    bool isValid() const;
+    // The entry as it will be saved.
+    QString mapping() const;
+
+    // Offers these devices in the drop-down list, leaving what the user typed
+    // alone. Put off while the list is open, so that it does not change under
+    // the pointer; the next offer catches up.
+    void offerDevices(const QList<SerialDeviceInfo> &devices);
+    // Says again whether the entry's device is present.
+    void updateNote();
+
+signals:
+    void validityChanged();
+
+private:
+    void onTextChanged();
+
+    int m_portNumber = 0;
+    const SerialDeviceCatalog &m_devices;
+    QComboBox *m_device = nullptr;
+    QCheckBox *m_heartbeat = nullptr;
+    QLabel *m_note = nullptr;
+    QList<SerialDeviceInfo> m_offered;
+    bool m_offeredOnce = false;
+    bool m_valid = true;
+};

@@ -1,0 +1,200 @@
+#include "ui/settings/tlspage.h"
+
+#include "core/stationsettings.h"
+#include "platform/storage/settingsstore.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <optional>
+
+namespace {
+
+// PEM files are small; anything larger is not one of ours, and reading it
+// would only hold up the window.
+constexpr qint64 MaxPemBytes = 1024 * 1024;
+
+enum class PemKind { Certificates, PrivateKey };
+
+std::optional<QString> fileError(const QString &path, PemKind kind)
+{
+    if (!QDir::isAbsolutePath(path))
+        return QStringLiteral("Give the full path, from /.");
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QStringLiteral("File not found.");
+    // Only a regular file is read: a named pipe would block the window.
+    if (!info.isFile())
+        return QStringLiteral("Not a file.");
+    if (kind == PemKind::PrivateKey) {
+        // As ssh does: a key others can read is no longer a secret.
+        const auto othersMayRead = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther
+            | QFileDevice::WriteOther;
+        if (info.permissions() & othersMayRead)
+            return QStringLiteral("Other users can read this key; make it private (chmod 600).");
+    }
+    if (info.size() > MaxPemBytes)
+        return QStringLiteral("Too large for a PEM file.");
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("Cannot be read: %1.").arg(file.errorString());
+    const QByteArray content = file.read(MaxPemBytes);
+    if (kind == PemKind::Certificates) {
+        if (!content.contains("-----BEGIN CERTIFICATE-----"))
+            return QStringLiteral("Holds no PEM certificate (-----BEGIN CERTIFICATE-----).");
+        return std::nullopt;
+    }
+    if (content.contains("ENCRYPTED"))
+        return QStringLiteral("The key is protected by a passphrase; an unencrypted key is needed.");
+    if (!content.contains("PRIVATE KEY-----"))
+        return QStringLiteral("Holds no PEM private key.");
+    return std::nullopt;
+}
+
+void showNote(QLabel *note, const std::optional<QString> &error)
+{
+    note->setText(error.value_or(QString()));
+    note->setStyleSheet(error ? QStringLiteral("color: #b00020;") : QString());
+}
+
+} // namespace
+
+TlsPage::TlsPage(QWidget *parent)
+    : QWidget(parent)
+{
+    auto *layout = new QVBoxLayout(this);
+    auto *intro = new QLabel(QStringLiteral(
+        "For network ports written as rfc2217+tls://HOST:PORT. All files are PEM. "
+        "The client certificate and its key are needed only where the server asks for them."));
+    intro->setWordWrap(true);
+    layout->addWidget(intro);
+
+    auto *grid = new QGridLayout;
+    grid->setColumnStretch(1, 1);
+    m_ca = addFileRow(QStringLiteral("&CA certificates:"), QStringLiteral("caFile"),
+                      QStringLiteral("The certificates of the authorities that signed the server's certificate. "
+                                     "Empty: the system's trusted authorities."),
+                      0, grid);
+    m_ca.edit->setPlaceholderText(QStringLiteral("The system's trusted authorities"));
+    m_cert = addFileRow(QStringLiteral("Client c&ertificate:"), QStringLiteral("certFile"),
+                        QStringLiteral("This station's certificate, for a server that checks its clients."), 2, grid);
+    m_key = addFileRow(QStringLiteral("Client &key:"), QStringLiteral("keyFile"),
+                       QStringLiteral("The unencrypted private key of the client certificate, readable only by you."),
+                       4, grid);
+    layout->addLayout(grid);
+
+    auto *peerBox = new QGroupBox(QStringLiteral("Server certificate at the last connection"));
+    auto *peerLayout = new QVBoxLayout(peerBox);
+    m_peer = new QPlainTextEdit;
+    m_peer->setObjectName(QStringLiteral("tlsPeerSummary"));
+    m_peer->setReadOnly(true);
+    m_peer->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    // Subject, issuer and fingerprint: a few lines, not a page.
+    m_peer->setMaximumHeight(m_peer->fontMetrics().lineSpacing() * 6);
+    peerLayout->addWidget(m_peer);
+    layout->addWidget(peerBox);
+    layout->addStretch();
+    setPeerSummary(QString());
+}
+
+TlsPage::FileEntry TlsPage::addFileRow(const QString &label, const QString &name, const QString &toolTip, int row,
+                                       QGridLayout *grid)
+{
+    FileEntry entry;
+    auto *caption = new QLabel(label);
+    entry.edit = new QLineEdit;
+    entry.edit->setObjectName(name);
+    entry.edit->setToolTip(toolTip);
+    entry.edit->setClearButtonEnabled(true);
+    caption->setBuddy(entry.edit);
+    auto *browseButton = new QPushButton(QStringLiteral("Browse..."));
+    browseButton->setObjectName(name + QStringLiteral("Browse"));
+    entry.note = new QLabel;
+    entry.note->setObjectName(name + QStringLiteral("Note"));
+    entry.note->setWordWrap(true);
+
+    grid->addWidget(caption, row, 0);
+    grid->addWidget(entry.edit, row, 1);
+    grid->addWidget(browseButton, row, 2);
+    grid->addWidget(entry.note, row + 1, 1, 1, 2);
+
+    QLineEdit *edit = entry.edit;
+    const QString title = QString(label).remove(QLatin1Char('&')).chopped(1);
+    connect(browseButton, &QPushButton::clicked, this, [this, edit, title] { browse(edit, title); });
+    connect(entry.edit, &QLineEdit::textChanged, this, &TlsPage::validate);
+    return entry;
+}
+
+void TlsPage::browse(QLineEdit *edit, const QString &title)
+{
+    const QString start = edit->text().trimmed().isEmpty() ? QDir::homePath() : QFileInfo(edit->text().trimmed()).path();
+    const QString chosen = QFileDialog::getOpenFileName(
+        this, title, start, QStringLiteral("PEM files (*.pem *.crt *.cer *.key);;All files (*)"));
+    if (!chosen.isEmpty())
+        edit->setText(chosen);
+}
+
+void TlsPage::load(const SettingsStore &settings)
+{
+    m_ca.edit->setText(settings.groupValue(StationSettings::tlsGroup, StationSettings::caFileKey).trimmed());
+    m_cert.edit->setText(settings.groupValue(StationSettings::tlsGroup, StationSettings::certFileKey).trimmed());
+    m_key.edit->setText(settings.groupValue(StationSettings::tlsGroup, StationSettings::keyFileKey).trimmed());
+    validate();
+}
+
+void TlsPage::save(SettingsStore &settings) const
+{
+    settings.saveGroupValue(StationSettings::tlsGroup, StationSettings::caFileKey, m_ca.edit->text().trimmed());
+    settings.saveGroupValue(StationSettings::tlsGroup, StationSettings::certFileKey, m_cert.edit->text().trimmed());
+    settings.saveGroupValue(StationSettings::tlsGroup, StationSettings::keyFileKey, m_key.edit->text().trimmed());
+}
+
+bool TlsPage::isValid() const
+{
+    return m_valid;
+}
+
+void TlsPage::setPeerSummary(const QString &summary)
+{
+    m_peer->setPlainText(summary.isEmpty() ? QStringLiteral("No connection yet.") : summary);
+}
+
+void TlsPage::validate()
+{
+    const QString ca = m_ca.edit->text().trimmed();
+    const QString cert = m_cert.edit->text().trimmed();
+    const QString key = m_key.edit->text().trimmed();
+
+    std::optional<QString> caError;
+    if (!ca.isEmpty())
+        caError = fileError(ca, PemKind::Certificates);
+
+    std::optional<QString> certError;
+    std::optional<QString> keyError;
+    if (!cert.isEmpty())
+        certError = fileError(cert, PemKind::Certificates);
+    else if (!key.isEmpty())
+        certError = QStringLiteral("A key needs its certificate.");
+    if (!key.isEmpty())
+        keyError = fileError(key, PemKind::PrivateKey);
+    else if (!cert.isEmpty())
+        keyError = QStringLiteral("A client certificate needs its key.");
+
+    showNote(m_ca.note, caError);
+    showNote(m_cert.note, certError);
+    showNote(m_key.note, keyError);
+
+    const bool valid = !caError && !certError && !keyError;
+    if (valid != m_valid) {
+        m_valid = valid;
+        emit validityChanged();
+    }
+}
