@@ -1,4 +1,6 @@
 #include "core/appinfo.h"
+#include "core/headlessstation.h"
+#include "core/keyingengine.h"
 #include "ui/mainwindow/zelvofootswitch2.h"
 #include "platform/desktop/desktophelpviewer.h"
 #include "platform/process/fatalsignalrelease.h"
@@ -15,11 +17,81 @@
 #include "platform/process/terminationsignals.h"
 
 #include <QApplication>
+#include <QTextStream>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char usage[] =
+    "Usage: zelvo-footswitch2 [--no-window | --help | --version]\n"
+    "Mirrors a footswitch on one serial port onto RTS or DTR of another, where a\n"
+    "relay keys a transmitter.\n"
+    "\n"
+    "  --no-window  run without a window: each change is a line on standard\n"
+    "               output (time, state, why); SIGTERM or SIGINT ends it with\n"
+    "               the output released. Uses the same settings file, which\n"
+    "               must name the ports (\"ComPort\", \"ComPort2\").\n"
+    "  --help       show this text\n"
+    "  --version    show the version\n"
+    "\n"
+    "Without an option the program opens its window.\n";
+
+bool hasOption(int argc, char *argv[], const char *option)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], option) == 0)
+            return true;
+    }
+    return false;
+}
+
+// The same engine and settings as the window, and the same one-program lock.
+int runWithoutWindow(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    SingleInstance instance(QSettingsStore::defaultFileName());
+    if (!instance.claim()) {
+        QObject::connect(&instance, &SingleInstance::handedOver, &app, &QCoreApplication::exit);
+        instance.handOver();
+        return app.exec();
+    }
+    QSettingsStore settings;
+    SystemSerialPorts ports(settings.fileName());
+    KeyingEngine engine(ports);
+    QTextStream out(stdout);
+    HeadlessStation station(engine, settings, out);
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::terminationRequested, &app, [&station, &app] {
+        station.stop();
+        app.quit();
+    });
+    if (!station.start())
+        return 1;
+    const int status = app.exec();
+    station.stop();
+    return status;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
     // Before any port opens: a crash while keyed must still release the relay.
     FatalSignalRelease::install();
+
+    if (hasOption(argc, argv, "--help") || hasOption(argc, argv, "-h")) {
+        std::fputs(usage, stdout);
+        return 0;
+    }
+    if (hasOption(argc, argv, "--version")) {
+        std::printf("zelvo-footswitch2 %d.%d.%d\n", AppInfo::versionMajor, AppInfo::versionMinor,
+                    AppInfo::versionRevision);
+        return 0;
+    }
+    if (hasOption(argc, argv, "--no-window"))
+        return runWithoutWindow(argc, argv);
 
     // Window positions and stacking work only through X11: on a Wayland
     // desktop, run under XWayland unless the user chose otherwise. Without
@@ -55,6 +127,7 @@ int main(int argc, char *argv[])
     NativeTaskbarPresence taskbar;
     QSerialDeviceCatalog devices;
 
+    KeyingEngine engine(ports);
     ZelvoFootswitch2 window(PlatformServices{
         .settings = &settings,
         .ports = &ports,
@@ -66,7 +139,7 @@ int main(int argc, char *argv[])
         .launcher = &launcher,
         .taskbar = &taskbar,
         .devices = &devices,
-    });
+    }, engine);
 
     // A kill, Ctrl+C or a lost terminal ends the program as its close box does.
     TerminationSignals termination;

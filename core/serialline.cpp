@@ -41,28 +41,52 @@ std::unique_ptr<SerialPortDevice> SerialLine::createDevice()
     return device;
 }
 
-void SerialLine::adopt(std::unique_ptr<SerialPortDevice> device)
+void SerialLine::setLevelsAtOpen(bool rts, std::optional<bool> dtr)
 {
-    m_device = std::move(device);
+    m_levelsAtOpen = LevelsAtOpen{rts, dtr};
+}
+
+void SerialLine::applyLevelsAtOpen()
+{
+    if (!m_levelsAtOpen)
+        return;
+    m_rtsEnabled = m_levelsAtOpen->rts;
+    if (m_levelsAtOpen->dtr)
+        m_dtrEnabled = m_levelsAtOpen->dtr;
+}
+
+bool SerialLine::adopt(std::unique_ptr<SerialPortDevice> device)
+{
     // The platform raises DTR as it opens a port: where this line drives DTR,
-    // put it where it belongs at once. A refusal here is not worth failing
-    // the open for; the next write reports it.
-    if (m_dtrEnabled)
-        m_device->setDtr(*m_dtrEnabled);
+    // put it where it belongs at once. A port that refuses is not ready: a
+    // relay on DTR would stay keyed.
+    if (m_dtrEnabled && !device->setDtr(*m_dtrEnabled)) {
+        m_lastOpenError = QStringLiteral("DTR: %1").arg(device->errorString());
+        device->close();
+        return false;
+    }
+    m_lastOpenError.clear();
+    m_device = std::move(device);
     if (m_lineChangeHandler)
         m_device->setLineChangeHandler(m_lineChangeHandler);
+    return true;
 }
 
 void SerialLine::open()
 {
+    applyLevelsAtOpen();
     std::unique_ptr<SerialPortDevice> device = createDevice();
-    if (!device->open(m_rtsEnabled))
-        throw SerialLineError(SerialLineError::Kind::OpenFailed, device->errorString());
-    adopt(std::move(device));
+    if (!device->open(m_rtsEnabled)) {
+        m_lastOpenError = device->errorString();
+        throw SerialLineError(SerialLineError::Kind::OpenFailed, m_lastOpenError);
+    }
+    if (!adopt(std::move(device)))
+        throw SerialLineError(SerialLineError::Kind::OpenFailed, m_lastOpenError);
 }
 
 void SerialLine::openInBackground(std::function<void(bool)> done)
 {
+    applyLevelsAtOpen();
     std::unique_ptr<SerialPortDevice> device = createDevice();
     m_opening = std::move(device);
     m_openContext = std::make_unique<QObject>();
@@ -75,9 +99,13 @@ void SerialLine::openInBackground(std::function<void(bool)> done)
             [this, opened, done] {
                 std::unique_ptr<SerialPortDevice> device = std::move(m_opening);
                 m_openContext.release()->deleteLater();
-                if (opened && device)
-                    adopt(std::move(device));
-                done(opened && m_device);
+                if (!device) {
+                    done(false);
+                    return;
+                }
+                if (!opened)
+                    m_lastOpenError = device->errorString();
+                done(opened && adopt(std::move(device)));
             },
             Qt::QueuedConnection);
     });

@@ -60,7 +60,14 @@ public:
     // Where the selected number leads (a device path or a network address).
     QString location() const;
 
-    // Recorded always; applied at once on an open port, else at the next open.
+    // The levels every open starts from, whatever was set while the port was
+    // closed: a relay output opens released, a footswitch input supplied.
+    // DTR empty: left to the platform (Linux raises it on open). Until this
+    // is called, an open applies what was last set.
+    void setLevelsAtOpen(bool rts, std::optional<bool> dtr);
+
+    // Recorded always; applied at once on an open port. On a closed port the
+    // next open applies the levels at open instead.
     void setRtsEnabled(bool enabled);
     bool rtsEnabled() const { return m_rtsEnabled; }
     // The same for DTR. Until it is first set the line leaves DTR to the
@@ -79,6 +86,9 @@ public:
     bool reportsLineChanges() const;
     void setLineChangeHandler(std::function<void()> handler);
 
+    // Why the last open failed, for the user.
+    QString lastOpenError() const { return m_lastOpenError; }
+
     // What a fatal-signal handler needs to drop this line's outputs.
     SerialPortDevice::CrashRelease crashRelease() const;
 
@@ -89,12 +99,20 @@ public:
 private:
     [[noreturn]] void raiseLineFailure(const char *operation);
     std::unique_ptr<SerialPortDevice> createDevice();
-    void adopt(std::unique_ptr<SerialPortDevice> device);
+    void applyLevelsAtOpen();
+    bool adopt(std::unique_ptr<SerialPortDevice> device);
 
     SerialPortFactory &m_ports;
     qint16 m_portNumber = 1;
     bool m_rtsEnabled = false;
     std::optional<bool> m_dtrEnabled;
+    struct LevelsAtOpen
+    {
+        bool rts = false;
+        std::optional<bool> dtr;
+    };
+    std::optional<LevelsAtOpen> m_levelsAtOpen;
+    QString m_lastOpenError;
     bool m_heartbeat = false;
     std::function<void()> m_lineChangeHandler;
     std::unique_ptr<SerialPortDevice> m_device;

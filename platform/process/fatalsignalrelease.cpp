@@ -114,6 +114,13 @@ void FatalSignalRelease::disarm()
     armed.kind.store(int(Kind::None), std::memory_order_release);
 }
 
+int FatalSignalRelease::armedDescriptor()
+{
+    if (Kind(armed.kind.load(std::memory_order_acquire)) == Kind::None)
+        return -1;
+    return armed.descriptor.load(std::memory_order_relaxed);
+}
+
 #else
 
 void FatalSignalRelease::install()
@@ -126,6 +133,11 @@ void FatalSignalRelease::arm(const SerialPortDevice::CrashRelease &)
 
 void FatalSignalRelease::disarm()
 {
+}
+
+int FatalSignalRelease::armedDescriptor()
+{
+    return -1;
 }
 
 #endif

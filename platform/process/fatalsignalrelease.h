@@ -27,5 +27,7 @@ void install();
 void arm(const SerialPortDevice::CrashRelease &release);
 // Called as the output is released: a crash then does nothing to it.
 void disarm();
+// The descriptor the handler would release now; -1 when disarmed.
+int armedDescriptor();
 
 } // namespace FatalSignalRelease

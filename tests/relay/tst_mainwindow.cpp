@@ -125,8 +125,9 @@ void tst_MainWindow::shouldCloseBothPortsAndShowAboutWindow()
     QVERIFY(!window.MSComm1.isOpen());
     QVERIFY(!window.MSComm2.isOpen());
     QVERIFY(!m_rig->output().rts);
-    // The window keeps showing the keyed state until the next activation.
-    QVERIFY(m_rig->form().Command2->isVisible());
+    // Released, and shown so.
+    QVERIFY(m_rig->form().Command1->isVisible());
+    QVERIFY(!m_rig->form().Command2->isVisible());
     QVERIFY(window.aboutWindow());
     QVERIFY(window.aboutWindow()->isVisible());
     QVERIFY(!window.aboutWindow()->parentWidget());
@@ -258,7 +259,7 @@ void tst_MainWindow::shouldKeepStoredPortsWhenUnloadedBeforeActivation()
 {
     m_rig->platform.settings.values.insert(QStringLiteral("ComPort"), QStringLiteral("4"));
     m_rig->platform.settings.values.insert(QStringLiteral("ComPort2"), QStringLiteral("6"));
-    ZelvoFootswitch2 window(m_rig->platform.services());
+    ZelvoFootswitch2 window(m_rig->platform.services(), m_rig->engine);
     window.Form_Unload();
     QCOMPARE(m_rig->platform.settings.values.value(QStringLiteral("ComPort")), QStringLiteral("4"));
     QCOMPARE(m_rig->platform.settings.values.value(QStringLiteral("ComPort2")), QStringLiteral("6"));

@@ -64,7 +64,7 @@ std::unique_ptr<MainWindowRig> tst_StackingX11::startRig(const QString &onTop)
     rig->platform.settings.values.insert(QStringLiteral("Position-Top"), QStringLiteral("1500"));
     PlatformServices services = rig->platform.services();
     services.stacking = &m_stacking;
-    rig->window = std::make_unique<ZelvoFootswitch2>(services);
+    rig->window = std::make_unique<ZelvoFootswitch2>(services, rig->engine);
     rig->window->Timer1.stop();
     rig->window->show();
     if (!QTest::qWaitForWindowExposed(rig->window.get()))

@@ -11,18 +11,28 @@
 struct MainWindowRig
 {
     FakePlatform platform;
+    KeyingEngine engine{platform.ports};
     std::unique_ptr<ZelvoFootswitch2> window;
 
     // One tick per edge: a test that is about debouncing stores its own value.
     MainWindowRig() { platform.settings.values.insert(QStringLiteral("Footswitch-Debounce"), QStringLiteral("0")); }
 
-    // Creates and shows the window, which runs the first activation.
+    // Creates and shows the window, which runs the first activation, and
+    // lets the ports' opens finish.
     ZelvoFootswitch2 &start()
     {
-        window = std::make_unique<ZelvoFootswitch2>(platform.services());
+        window = std::make_unique<ZelvoFootswitch2>(platform.services(), engine);
         window->Timer1.stop();
         window->show();
+        settle();
         return *window;
+    }
+
+    // Delivers the results of opens in the background.
+    static void settle()
+    {
+        for (int i = 0; i < 4; ++i)
+            QCoreApplication::processEvents();
     }
 
     // Settings under which both ports open: input on 1, output on 2.
@@ -33,14 +43,17 @@ struct MainWindowRig
     }
 
     Ui::ZelvoFootswitch2 &form() { return window->form(); }
-    void tick() { window->relay().Timer1_Timer(); }
+    void tick() { window->Timer1_Timer(); }
     FakeLineState &input() { return *platform.ports.line(window->MSComm1.portNumber()); }
     FakeLineState &output() { return *platform.ports.line(window->MSComm2.portNumber()); }
 
     // What the About command does to the lines before its window shows.
-    void closePorts()
+    void closePorts() { engine.closePorts(); }
+
+    // Activation again, as on the return from the About window.
+    void activate()
     {
-        window->MSComm1.close();
-        window->MSComm2.close();
+        window->activation().run();
+        settle();
     }
 };

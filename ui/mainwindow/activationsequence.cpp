@@ -1,38 +1,14 @@
 #include "ui/mainwindow/activationsequence.h"
 
-#include "core/portmessages.h"
-#include "ui/mainwindow/portrecovery.h"
 #include "core/relaysettings.h"
-#include "core/stationsettings.h"
 #include "ui/mainwindow/windowplacement.h"
 #include "ui/mainwindow/zelvofootswitch2.h"
-#include "platform/desktop/messages.h"
 #include "platform/storage/settingsstore.h"
 #include "ui_zelvofootswitch2.h"
 
 #include <QScopedValueRollback>
 
 namespace {
-
-// A step whose failure is skipped: the sequence goes on with the next one.
-template<typename Step>
-void skipOnFailure(Step step)
-{
-    try {
-        step();
-    } catch (const SerialLineError &) {
-    }
-}
-
-// The device (as mapped) and why it could not be opened, for the message.
-QString failureDetail(const SerialLine &line, const SerialLineError &error)
-{
-    const QString location = line.location();
-    const QString reason = QString::fromStdString(error.what());
-    if (location.isEmpty() || reason.startsWith(location))
-        return reason;
-    return QStringLiteral("%1: %2").arg(location, reason);
-}
 
 void showPortChoice(QComboBox *combo, const QString &port)
 {
@@ -62,12 +38,11 @@ void ActivationSequence::run()
     restorePosition();
     restorePortChoices();
     restoreOnTop();
-    m_window.relay().configure(FootswitchOptions::load(*m_window.platform().settings));
-    if (!openInputPort())
-        return;
-    if (!openOutputPort())
-        return;
-    showReleasedState();
+    // The engine opens the ports in the background, the input first, and
+    // shows the released state; the window is drawn meanwhile.
+    KeyingEngine &engine = m_window.engine();
+    engine.configure(*m_window.platform().settings);
+    engine.openPorts(m_window.ComPortIn, m_window.ComPortOut);
 }
 
 void ActivationSequence::fillInMissingSettings()
@@ -112,80 +87,4 @@ void ActivationSequence::restoreOnTop()
     // stacking and stores the value again.
     m_window.form().chkOnTop->setValue(stored.toInt());
     m_window.SetAlwaysOnTop(&m_window, m_window.form().chkOnTop->value() == 1);
-}
-
-bool ActivationSequence::openInputPort()
-{
-    SerialLine &line = m_window.MSComm1;
-    // A port still open from the last run (the About window was entered
-    // again without its command) keeps its connection.
-    if (!line.isOpen()) {
-        // An open still under way in the background gives way to this one.
-        line.close();
-        const std::optional<qint16> number = RelaySettings::portNumber(m_window.ComPortIn);
-        QString detail;
-        bool opened = false;
-        if (number) {
-            line.select(*number);
-            line.setHeartbeat(false);
-            try {
-                line.open();
-                opened = true;
-            } catch (const SerialLineError &error) {
-                detail = failureDetail(line, error);
-            }
-        }
-        if (!opened) {
-            m_window.platform().messages->show(PortMessages::inputNotAvailable(m_window.ComPortIn, detail));
-            // Tried again in the background until it comes back.
-            if (number)
-                m_window.recovery().inputOpenFailed();
-            return false;
-        }
-    }
-    m_window.recovery().inputOpened();
-    m_window.relay().supplyFootswitch();
-    return true;
-}
-
-bool ActivationSequence::openOutputPort()
-{
-    SerialLine &line = m_window.MSComm2;
-    // The released state is about to be shown: the line must come up
-    // released too, even if it was keyed by mouse before the ports closed.
-    m_window.relay().releaseOutputLine();
-    if (line.isOpen()) {
-        m_window.recovery().outputOpened();
-        return true;
-    }
-    line.close();
-    const std::optional<qint16> number = RelaySettings::portNumber(m_window.ComPortOut);
-    QString detail;
-    if (number) {
-        try {
-            line.select(*number);
-            // A remote relay whose server drops the lines of a silent
-            // connection needs to hear from us while we are alive.
-            line.setHeartbeat(StationSettings::heartbeatEnabled(*m_window.platform().settings, *number));
-            line.open();
-            m_window.recovery().outputOpened();
-            return true;
-        } catch (const SerialLineError &error) {
-            detail = failureDetail(line, error);
-        }
-    }
-    m_window.platform().messages->show(PortMessages::outputNotAvailable(m_window.ComPortOut, detail));
-    if (number)
-        m_window.recovery().outputOpenFailed();
-    return false;
-}
-
-void ActivationSequence::showReleasedState()
-{
-    Ui::ZelvoFootswitch2 &form = m_window.form();
-    form.Command1->setVisible(true);
-    form.Command2->setVisible(false);
-    // When the box was checked, the change runs the status change, which
-    // presses Rx and lowers RTS on the output.
-    skipOnFailure([&] { form.Check1->setChecked(false); });
 }

@@ -3,10 +3,10 @@
 class ZelvoFootswitch2;
 
 // Brings the main window into working order: fills in missing settings,
-// restores the position, the port numbers and the on-top state, opens the
-// input port and raises its RTS as the footswitch supply, opens the output
-// port, and shows the released ("Rx") state. Runs when the window is first
-// shown and on every return from the About window.
+// restores the position, the port numbers and the on-top state, and has the
+// keying engine open the input port (raising its RTS as the footswitch
+// supply) and then the output port, released. Runs when the window is first
+// shown and on every return from the About or settings window.
 class ActivationSequence
 {
 public:
@@ -20,9 +20,6 @@ private:
     void restorePosition();
     void restorePortChoices();
     void restoreOnTop();
-    bool openInputPort();
-    bool openOutputPort();
-    void showReleasedState();
 
     ZelvoFootswitch2 &m_window;
     bool m_running = false;

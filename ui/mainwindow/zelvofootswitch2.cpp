@@ -6,6 +6,7 @@
 #include "ui/mainwindow/programicon.h"
 #include "core/relaysettings.h"
 #include "ui/mainwindow/windowplacement.h"
+#include "platform/desktop/messages.h"
 #include "platform/storage/settingsstore.h"
 #include "platform/desktop/windowstacking.h"
 #include "ui_zelvofootswitch2.h"
@@ -31,15 +32,14 @@ void paintMarker(QPushButton *marker, const QColor &face)
 
 } // namespace
 
-ZelvoFootswitch2::ZelvoFootswitch2(const PlatformServices &platform, QWidget *parent)
+ZelvoFootswitch2::ZelvoFootswitch2(const PlatformServices &platform, KeyingEngine &engine, QWidget *parent)
     : QMainWindow(parent)
-    , MSComm1(*platform.ports)
-    , MSComm2(*platform.ports)
+    , MSComm1(engine.input())
+    , MSComm2(engine.output())
     , m_platform(platform)
     , m_ui(new Ui::ZelvoFootswitch2)
+    , m_engine(engine)
     , m_activation(*this)
-    , m_relay(*this)
-    , m_recovery(*this)
 {
     m_ui->setupUi(this);
     // The rectangles are laid out for an 8-point dialog font; the platform's
@@ -92,17 +92,24 @@ ZelvoFootswitch2::ZelvoFootswitch2(const PlatformServices &platform, QWidget *pa
     }
 
     connect(m_ui->chkOnTop, &QCheckBox::stateChanged, this, &ZelvoFootswitch2::chkOnTop_Click);
-    m_relay.connectControls();
-    connect(&m_relay, &FootswitchRelay::inputLost, &m_recovery, &PortRecovery::inputLost);
-    connect(&m_relay, &FootswitchRelay::outputLost, &m_recovery, &PortRecovery::outputLost);
-    connect(&m_recovery, &PortRecovery::changed, this, &ZelvoFootswitch2::showPortState);
-    connect(&m_relay, &FootswitchRelay::noticeChanged, m_statusLine, &PortStatusLine::setNotice);
+    connect(m_ui->cmdTx, &QPushButton::clicked, this, &ZelvoFootswitch2::cmdTx_Click);
+    connect(m_ui->cmdRx, &QPushButton::clicked, this, &ZelvoFootswitch2::cmdRx_Click);
+    connect(&m_engine, &KeyingEngine::footswitchChanged, this, &ZelvoFootswitch2::Check1_Click);
+    connect(&m_engine, &KeyingEngine::stateChanged, this, &ZelvoFootswitch2::showKeying);
+    connect(&m_engine, &KeyingEngine::portsChanged, this, &ZelvoFootswitch2::showPortState);
+    connect(&m_engine, &KeyingEngine::noticeChanged, m_statusLine, &PortStatusLine::setNotice);
+    connect(&m_engine, &KeyingEngine::portFailed, this, [this](const QString &message) {
+        if (!m_unloaded)
+            m_platform.messages->show(message);
+    });
+    m_statusLine->setNotice(m_engine.notice());
     showPortState();
     connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, &ZelvoFootswitch2::focusWindowChanged);
 
     // Precise: the default coarse timer may fire up to 5 % late.
     Timer1.setTimerType(Qt::PreciseTimer);
-    Timer1.setInterval(100);
+    Timer1.setInterval(KeyingEngine::PollIntervalMs);
+    connect(&Timer1, &QTimer::timeout, this, &ZelvoFootswitch2::Timer1_Timer);
     Timer1.start();
 }
 
@@ -114,6 +121,35 @@ ZelvoFootswitch2::~ZelvoFootswitch2()
     Timer1.stop();
     delete m_about;
     delete m_ui;
+}
+
+void ZelvoFootswitch2::Timer1_Timer()
+{
+    m_engine.poll();
+}
+
+void ZelvoFootswitch2::Check1_Click(bool pressed)
+{
+    m_ui->Check1->setChecked(pressed);
+    m_ui->Picture1->setVisible(pressed);
+}
+
+void ZelvoFootswitch2::cmdTx_Click()
+{
+    m_engine.operatorKey();
+}
+
+void ZelvoFootswitch2::cmdRx_Click()
+{
+    m_engine.operatorRelease();
+}
+
+void ZelvoFootswitch2::showKeying(KeyingEngine::State state)
+{
+    // "Tx" exactly while the engine holds the relay line high.
+    const bool keyed = KeyingEngine::isKeyed(state);
+    m_ui->Command1->setVisible(!keyed);
+    m_ui->Command2->setVisible(keyed);
 }
 
 void ZelvoFootswitch2::SetAlwaysOnTop(QWidget *window, bool onTop)
@@ -192,8 +228,8 @@ void ZelvoFootswitch2::showPortState()
         return PortStatusLine::Port{QString::number(line.portNumber()), line.location(), supervisor.state(),
                                     supervisor.retries()};
     };
-    m_statusLine->showPorts(portView(MSComm1, m_recovery.input(), ComPortIn),
-                            portView(MSComm2, m_recovery.output(), ComPortOut));
+    m_statusLine->showPorts(portView(MSComm1, m_engine.inputSupervisor(), ComPortIn),
+                            portView(MSComm2, m_engine.outputSupervisor(), ComPortOut));
 }
 
 void ZelvoFootswitch2::closeEvent(QCloseEvent *event)
@@ -223,15 +259,13 @@ void ZelvoFootswitch2::Form_Unload()
     // window goes without its own closing behaviour; both lines drop RTS.
     delete m_about;
     delete m_settingsWindow;
-    releasePorts();
+    m_engine.shutdown();
     QCoreApplication::quit();
 }
 
 void ZelvoFootswitch2::releasePorts()
 {
-    // Input first, as always: the footswitch loses its supply before the
-    // relay its drive.
-    m_recovery.stop();
+    m_engine.closePorts();
 }
 
 void ZelvoFootswitch2::mnuSettings_Click()

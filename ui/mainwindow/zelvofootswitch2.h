@@ -1,13 +1,11 @@
 #pragma once
 
-#include "ui/mainwindow/activationsequence.h"
-#include "ui/settings/settingswindow.h"
-#include "ui/mainwindow/footswitchrelay.h"
+#include "core/keyingengine.h"
 #include "ui/help/helplocator.h"
-#include "ui/mainwindow/portrecovery.h"
+#include "ui/mainwindow/activationsequence.h"
 #include "ui/mainwindow/portstatusline.h"
-#include "core/serialline.h"
 #include "ui/platformservices.h"
+#include "ui/settings/settingswindow.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -20,8 +18,10 @@ class ZelvoFootswitch2;
 QT_END_NAMESPACE
 
 // The main window: the footswitch lamp, the Rx/Tx markers and triggers, the
-// two port choices and the always-on-top box. It owns the two serial lines
-// and the poll timer; activation and the poll chain are their own classes.
+// two port choices and the always-on-top box. It is a view of the keying
+// engine: it shows what the engine says (the footswitch in Check1 and the
+// lamp, the keying in the markers, the ports in the state line) and forwards
+// the Tx and Rx clicks. Its poll timer drives the engine.
 class ZelvoFootswitch2 : public QMainWindow
 {
     Q_OBJECT
@@ -31,14 +31,13 @@ public:
     static constexpr int StateLineHeight = 30;
     static constexpr int StateLineWidth = 250;
 
-    explicit ZelvoFootswitch2(const PlatformServices &platform, QWidget *parent = nullptr);
+    ZelvoFootswitch2(const PlatformServices &platform, KeyingEngine &engine, QWidget *parent = nullptr);
     ~ZelvoFootswitch2() override;
 
     Ui::ZelvoFootswitch2 &form() { return *m_ui; }
     const PlatformServices &platform() const { return m_platform; }
     ActivationSequence &activation() { return m_activation; }
-    FootswitchRelay &relay() { return m_relay; }
-    PortRecovery &recovery() { return m_recovery; }
+    KeyingEngine &engine() { return m_engine; }
 
     // Makes `window` topmost or not, without moving or activating it.
     void SetAlwaysOnTop(QWidget *window, bool onTop);
@@ -58,9 +57,15 @@ public:
     QString ComPortIn;
     QString ComPortOut;
 
-    SerialLine MSComm1; // input: the footswitch on CTS, RTS as its supply
-    SerialLine MSComm2; // output: RTS keys the transmitter
-    QTimer Timer1;      // the 100 ms poll
+    SerialLine &MSComm1; // input: the footswitch on CTS, RTS as its supply (the engine's)
+    SerialLine &MSComm2; // output: RTS keys the transmitter (the engine's)
+    QTimer Timer1;       // the 100 ms poll
+
+    void Timer1_Timer();
+    // The engine's footswitch level: Check1 and the lamp follow it.
+    void Check1_Click(bool pressed);
+    void cmdTx_Click();
+    void cmdRx_Click();
 
     void setVisible(bool visible) override;
 
@@ -80,12 +85,12 @@ private:
     // changes it (About, settings) is open.
     void releasePorts();
     void showPortState();
+    void showKeying(KeyingEngine::State state);
 
     PlatformServices m_platform;
     Ui::ZelvoFootswitch2 *m_ui = nullptr;
+    KeyingEngine &m_engine;
     ActivationSequence m_activation;
-    FootswitchRelay m_relay;
-    PortRecovery m_recovery;
     PortStatusLine *m_statusLine = nullptr;
     HelpLocator m_helpLocator = HelpLocator::forRunningProgram();
     bool m_firstShowDone = false;

@@ -1,0 +1,108 @@
+#include "core/headlessstation.h"
+
+#include "core/relaysettings.h"
+#include "platform/storage/settingsstore.h"
+
+#include <QDateTime>
+#include <QMetaEnum>
+
+namespace {
+
+// "KeyedByFootswitch" -> "keyed-by-footswitch": one word per field.
+QString hyphenated(const char *key)
+{
+    QString words;
+    for (const QChar c : QLatin1String(key)) {
+        if (c.isUpper() && !words.isEmpty())
+            words += QLatin1Char('-');
+        words += c.toLower();
+    }
+    return words;
+}
+
+QString portStateName(PortSupervisor::State state)
+{
+    return hyphenated(QMetaEnum::fromType<PortSupervisor::State>().valueToKey(int(state)));
+}
+
+} // namespace
+
+HeadlessStation::HeadlessStation(KeyingEngine &engine, const SettingsStore &settings, QTextStream &out,
+                                 QObject *parent)
+    : QObject(parent)
+    , m_engine(engine)
+    , m_settings(settings)
+    , m_out(out)
+{
+    m_poll.setTimerType(Qt::PreciseTimer);
+    m_poll.setInterval(KeyingEngine::PollIntervalMs);
+    connect(&m_poll, &QTimer::timeout, &m_engine, &KeyingEngine::poll);
+    connect(&m_engine, &KeyingEngine::stateChanged, this,
+            [this](KeyingEngine::State state, KeyingEngine::Cause cause) {
+                write(stateName(state) + QLatin1Char(' ') + causeName(cause));
+            });
+    connect(&m_engine, &KeyingEngine::footswitchChanged, this, [this](bool pressed) {
+        write(pressed ? QStringLiteral("footswitch pressed") : QStringLiteral("footswitch released"));
+    });
+    connect(&m_engine, &KeyingEngine::noticeChanged, this, [this](const QString &notice) {
+        if (!notice.isEmpty())
+            write(QStringLiteral("notice ") + notice);
+    });
+    connect(&m_engine, &KeyingEngine::portFailed, this, [this](const QString &message) {
+        write(QStringLiteral("port-failed ") + QString(message).replace(QLatin1Char('\n'), QLatin1Char(' ')).simplified());
+    });
+    connect(&m_engine, &KeyingEngine::portsChanged, this, &HeadlessStation::reportPorts);
+}
+
+bool HeadlessStation::start()
+{
+    const QString input = m_settings.get(RelaySettings::comPortIn);
+    const QString output = m_settings.get(RelaySettings::comPortOut);
+    if (input.isEmpty() || output.isEmpty()) {
+        write(QStringLiteral("not-started no ports chosen: set \"ComPort\" and \"ComPort2\" in the settings "
+                             "file, or choose them in the window"));
+        return false;
+    }
+    m_engine.configure(m_settings);
+    m_engine.openPorts(input, output);
+    m_poll.start();
+    return true;
+}
+
+void HeadlessStation::stop()
+{
+    m_poll.stop();
+    m_engine.shutdown();
+}
+
+QString HeadlessStation::stateName(KeyingEngine::State state)
+{
+    return hyphenated(QMetaEnum::fromType<KeyingEngine::State>().valueToKey(int(state)));
+}
+
+QString HeadlessStation::causeName(KeyingEngine::Cause cause)
+{
+    return hyphenated(QMetaEnum::fromType<KeyingEngine::Cause>().valueToKey(int(cause)));
+}
+
+void HeadlessStation::write(const QString &what)
+{
+    m_out << QDateTime::currentDateTime().toString(Qt::ISODateWithMs) << QLatin1Char(' ') << what << Qt::endl;
+}
+
+void HeadlessStation::reportPorts()
+{
+    // One line per port whose state changed, not per retry tick.
+    const auto describe = [](const QString &name, const SerialLine &line, const PortSupervisor &supervisor) {
+        return QStringLiteral("%1 Com%2 %3 %4")
+            .arg(name)
+            .arg(line.portNumber())
+            .arg(line.location(), portStateName(supervisor.state()));
+    };
+    const QString input = describe(QStringLiteral("input"), m_engine.input(), m_engine.inputSupervisor());
+    const QString output = describe(QStringLiteral("output"), m_engine.output(), m_engine.outputSupervisor());
+    if (input != m_lastInput)
+        write(m_lastInput = input);
+    if (output != m_lastOutput)
+        write(m_lastOutput = output);
+}
