@@ -176,10 +176,13 @@ void KeyingEngine::shutdown()
     m_outputSupervisor.stop();
 }
 
-void KeyingEngine::enter(State next, Cause cause)
+void KeyingEngine::enter(State next, Cause cause, const QString &notice)
 {
     const State before = m_state;
     m_state = next;
+    // Whatever the notice said (a countdown, what a time-out did) belonged to
+    // the state that ends here.
+    setNotice(notice);
     if (!isKeyed(next))
         m_timeout.released();
     if (!driveRelay(isKeyed(next))) {
@@ -254,10 +257,8 @@ void KeyingEngine::inputLost()
     m_debouncer.reset(false);
     if (wasPressed)
         setFootswitch(false);
-    if (isKeyed() || m_state == State::TimedOut) {
-        setNotice({});
+    if (isKeyed() || m_state == State::TimedOut)
         enter(State::Released, Cause::InputLost);
-    }
 }
 
 void KeyingEngine::reportFailure(bool isInput)
@@ -328,7 +329,6 @@ void KeyingEngine::footswitchPressedEdge()
     case State::KeyedByOperator:
         // A press while keyed by the operator makes it the footswitch's:
         // its release ends the transmission.
-        setNotice({});
         m_timeout.keyed(now(), TransmitTimeout::Source::Footswitch);
         enter(State::KeyedByFootswitch, Cause::Footswitch);
         break;
@@ -346,7 +346,6 @@ void KeyingEngine::footswitchReleasedEdge()
     case State::KeyedByFootswitch:
     case State::KeyedByOperator:
     case State::TimedOut:
-        setNotice({});
         enter(State::Released, Cause::Footswitch);
         break;
     case State::Released:
@@ -359,7 +358,6 @@ void KeyingEngine::operatorKey()
 {
     if (m_state == State::OutputUnavailable)
         return;
-    setNotice({});
     m_timeout.keyed(now(), TransmitTimeout::Source::Button);
     enter(State::KeyedByOperator, Cause::Operator);
 }
@@ -369,12 +367,10 @@ void KeyingEngine::operatorRelease()
     switch (m_state) {
     case State::KeyedByFootswitch:
     case State::KeyedByOperator:
-        setNotice({});
         enter(State::Released, Cause::Operator);
         break;
     case State::Released:
         // Released already: the line is driven low once more all the same.
-        setNotice({});
         enter(State::Released, Cause::Operator);
         break;
     case State::TimedOut:
@@ -390,11 +386,10 @@ void KeyingEngine::checkTimeout()
         // Released by the program, not by the operator: say why, and say
         // what re-arms the footswitch.
         if (m_state == State::KeyedByFootswitch) {
-            setNotice(QStringLiteral("Tx time-out released the transmitter – release the footswitch"));
-            enter(State::TimedOut, Cause::Timeout);
+            enter(State::TimedOut, Cause::Timeout,
+                  QStringLiteral("Tx time-out released the transmitter – release the footswitch"));
         } else {
-            setNotice(QStringLiteral("Tx time-out released the transmitter"));
-            enter(State::Released, Cause::Timeout);
+            enter(State::Released, Cause::Timeout, QStringLiteral("Tx time-out released the transmitter"));
         }
         return;
     }

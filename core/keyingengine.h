@@ -103,6 +103,8 @@ public:
     SerialLine &output() { return m_output; }
     const SerialLine &input() const { return m_input; }
     const SerialLine &output() const { return m_output; }
+    PortSupervisor &inputSupervisor() { return m_inputSupervisor; }
+    PortSupervisor &outputSupervisor() { return m_outputSupervisor; }
     const PortSupervisor &inputSupervisor() const { return m_inputSupervisor; }
     const PortSupervisor &outputSupervisor() const { return m_outputSupervisor; }
     // The port numbers last asked for, as text.
@@ -121,7 +123,7 @@ signals:
     void portFailed(const QString &message);
 
 private:
-    void enter(State next, Cause cause);
+    void enter(State next, Cause cause, const QString &notice = {});
     bool driveRelay(bool high);
     void outputLost();
     void inputLost();

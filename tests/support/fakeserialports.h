@@ -21,6 +21,8 @@ struct FakeLineState
     bool ri = false;
     bool gone = false;       // reads and writes fail as for an unplugged device
     bool refuseRts = false;  // RTS writes fail for another reason
+    bool refuseDtr = false;  // DTR writes fail for another reason
+    bool refuseReads = false; // line reads fail for another reason
     int rtsWrites = 0;
     QString peerSummary;     // what an open port tells of its TLS server
 };
@@ -90,6 +92,8 @@ private:
             m_log.append(QStringLiteral("dtr %1=%2").arg(m_number).arg(int(on)));
             if (m_state->gone)
                 return fail(Failure::DeviceLost, QStringLiteral("I/O error"));
+            if (m_state->refuseDtr)
+                return fail(Failure::Other, QStringLiteral("refused"));
             m_state->dtr = on;
             return true;
         }
@@ -97,6 +101,8 @@ private:
         {
             if (m_state->gone)
                 return fail(Failure::DeviceLost, QStringLiteral("I/O error"));
+            if (m_state->refuseReads)
+                return fail(Failure::Other, QStringLiteral("read refused"));
             switch (line) {
             case InputLine::Cts: *asserted = m_state->cts; break;
             case InputLine::Dsr: *asserted = m_state->dsr; break;
@@ -104,6 +110,12 @@ private:
             case InputLine::Ri: *asserted = m_state->ri; break;
             }
             return true;
+        }
+        // A descriptor no process has, so that a test sees what would be
+        // released without anything being touched.
+        CrashRelease crashRelease() const override
+        {
+            return m_isOpen ? CrashRelease{CrashRelease::Kind::ModemLines, 10000 + m_number, {}} : CrashRelease{};
         }
         QString peerCertificateSummary() const override { return m_isOpen ? m_state->peerSummary : QString(); }
         Failure failure() const override { return m_failure; }

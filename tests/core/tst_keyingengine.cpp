@@ -1,0 +1,307 @@
+#include "core/keyingengine.h"
+#include "platform/process/fatalsignalrelease.h"
+#include "support/fakeserialports.h"
+#include "support/fakesettingsstore.h"
+
+#include <QMetaEnum>
+#include <QSignalSpy>
+#include <QTest>
+
+// The keying engine over fake ports and a fake clock: footswitch on port 1,
+// relay on port 2. Every test checks after each step what must always hold,
+// whatever happened before:
+// - the relay line is high exactly while the engine says it is keyed;
+// - the crash release is armed exactly while the relay line is high;
+// - the time-out runs exactly while keyed;
+// - no port ever opens with the relay line high.
+class tst_KeyingEngine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void shouldKeepTheInvariantsThroughEverySequence_data();
+    void shouldKeepTheInvariantsThroughEverySequence();
+    void shouldKeyFromTheChosenLineAndPolarity_data();
+    void shouldKeyFromTheChosenLineAndPolarity();
+    void shouldCountDownTheLastSecondsBeforeTheTimeOut();
+    void shouldTellEachFailureOnceAndNotEachRetry();
+    void shouldSpaceRetriesByKindOfPort_data();
+    void shouldSpaceRetriesByKindOfPort();
+
+private:
+    void start();
+    void settle() { QCoreApplication::processEvents(); QCoreApplication::processEvents(); }
+    void run(const QString &step);
+    void checkInvariants(const QString &after);
+    bool relayHigh() const;
+    FakeLineState &in() { return *m_ports.line(1); }
+    FakeLineState &out() { return *m_ports.line(2); }
+
+    FakeSerialPorts m_ports;
+    FakeSettingsStore m_settings;
+    std::unique_ptr<KeyingEngine> m_engine;
+    qint64 m_now = 0;
+    bool m_dtrRelay = false;
+};
+
+void tst_KeyingEngine::init()
+{
+    m_ports = FakeSerialPorts();
+    m_settings = FakeSettingsStore();
+    m_settings.values.insert(QStringLiteral("Footswitch-Debounce"), QStringLiteral("0"));
+    m_settings.values.insert(QStringLiteral("Tx-Timeout"), QStringLiteral("30"));
+    m_now = 0;
+    m_dtrRelay = false;
+}
+
+void tst_KeyingEngine::cleanup()
+{
+    m_engine.reset();
+    QCOMPARE(FatalSignalRelease::armedDescriptor(), -1);
+}
+
+void tst_KeyingEngine::start()
+{
+    m_engine = std::make_unique<KeyingEngine>(m_ports);
+    m_engine->setClock([this] { return m_now; });
+    m_engine->configure(m_settings);
+    m_engine->openPorts(QStringLiteral("1"), QStringLiteral("2"));
+    settle();
+    QVERIFY(m_engine->output().isOpen());
+}
+
+bool tst_KeyingEngine::relayHigh() const
+{
+    // A closed port must have been left low too (a port that keeps its lines
+    // on close, a network port); only an unplugged one cannot be.
+    FakeLineState &line = *const_cast<FakeSerialPorts &>(m_ports).line(2);
+    return !line.gone && (m_dtrRelay ? line.dtr : line.rts);
+}
+
+void tst_KeyingEngine::checkInvariants(const QString &after)
+{
+    const QByteArray where = QStringLiteral("after %1").arg(after).toUtf8();
+    QVERIFY2(relayHigh() == m_engine->isKeyed(), where.constData());
+    QVERIFY2((FatalSignalRelease::armedDescriptor() != -1) == relayHigh(), where.constData());
+    QVERIFY2(m_engine->isTimeoutRunning() == m_engine->isKeyed(), where.constData());
+    QVERIFY2(!m_ports.log.contains(QStringLiteral("open 2 rts=1")), where.constData());
+    if (m_dtrRelay)
+        QVERIFY2(!out().open || !out().rts, where.constData());
+}
+
+// One step of a sequence: "press", "release", "tx", "rx", "out-lost",
+// "out-back", "in-lost", "in-back", "in-fails", "refuse", "about", "return",
+// "shutdown", or "+N" for N ms later.
+void tst_KeyingEngine::run(const QString &step)
+{
+    const auto unplug = [](FakeLineState &line) { line.gone = true; line.exists = false; };
+    const auto plugIn = [this](FakeLineState &line, PortSupervisor &supervisor) {
+        line.gone = line.refuseReads = false;
+        line.exists = true;
+        supervisor.retry();
+        settle();
+    };
+    bool &footswitch = in().cts;
+    if (step == QLatin1String("press") || step == QLatin1String("release")) {
+        footswitch = step == QLatin1String("press");
+        m_engine->poll();
+    } else if (step == QLatin1String("tx")) {
+        m_engine->operatorKey();
+    } else if (step == QLatin1String("rx")) {
+        m_engine->operatorRelease();
+    } else if (step == QLatin1String("out-lost")) {
+        unplug(out());
+        m_engine->poll();
+    } else if (step == QLatin1String("out-back")) {
+        out().refuseRts = out().refuseDtr = false;
+        plugIn(out(), m_engine->outputSupervisor());
+    } else if (step == QLatin1String("in-lost")) {
+        unplug(in());
+        m_engine->poll();
+    } else if (step == QLatin1String("in-fails")) {
+        in().refuseReads = true;
+        m_engine->poll();
+    } else if (step == QLatin1String("in-back")) {
+        plugIn(in(), m_engine->inputSupervisor());
+    } else if (step == QLatin1String("refuse")) {
+        out().refuseRts = out().refuseDtr = true;
+    } else if (step == QLatin1String("about")) {
+        m_engine->closePorts();
+    } else if (step == QLatin1String("return")) {
+        m_engine->openPorts(QStringLiteral("1"), QStringLiteral("2"));
+        settle();
+    } else if (step == QLatin1String("shutdown")) {
+        m_engine->shutdown();
+    } else if (step.startsWith(QLatin1Char('+'))) {
+        m_now += step.mid(1).toInt();
+        m_engine->poll();
+    } else {
+        QFAIL(qPrintable(QStringLiteral("unknown step ") + step));
+    }
+}
+
+void tst_KeyingEngine::shouldKeepTheInvariantsThroughEverySequence_data()
+{
+    QTest::addColumn<QString>("relayLine");
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<QString>("notice");
+    const struct
+    {
+        const char *name;
+        const char *steps;
+        const char *state;
+        const char *notice;
+    } rows[] = {
+        {"press and release", "press release", "Released", ""},
+        {"press held while the output is away comes back released", "press out-lost out-back", "Released", ""},
+        {"and keys at the next press", "press out-lost out-back release press", "KeyedByFootswitch", ""},
+        {"Tx click while the output is away keys nothing", "out-lost tx out-back", "Released", ""},
+        {"nor does a press and release after it", "out-lost tx out-back press release", "Released", ""},
+        {"press while the input is away", "in-lost press in-back +100", "KeyedByFootswitch", ""},
+        {"input lost while held releases", "press in-lost", "Released", ""},
+        {"input read refused while held releases", "press in-fails", "Released", ""},
+        {"and recovers", "press in-fails in-back release press", "KeyedByFootswitch", ""},
+        {"output lost while keyed by Tx", "tx out-lost", "OutputUnavailable", ""},
+        {"relay line refused", "refuse press", "OutputUnavailable", ""},
+        {"and back released", "refuse press out-back", "Released", ""},
+        {"About while keyed releases", "press about", "OutputUnavailable", ""},
+        {"return from About picks up a held switch", "press about return +100", "KeyedByFootswitch", ""},
+        {"Tx, About and back comes back released", "tx about return", "Released", ""},
+        {"time-out latches the footswitch", "press +30000", "TimedOut",
+         "Tx time-out released the transmitter – release the footswitch"},
+        {"until it is let go", "press +30000 release press", "KeyedByFootswitch", ""},
+        {"Tx after a time-out, then the footswitch let go", "press +30000 tx release", "Released", ""},
+        {"time-out of a Tx click", "tx +30000", "Released", "Tx time-out released the transmitter"},
+        {"no time-out after the output was lost", "press out-lost +40000 out-back", "Released", ""},
+        {"no time-out after the About window", "press about +40000 return", "Released", ""},
+        {"Rx after Tx, twice", "tx rx rx", "Released", ""},
+        {"footswitch takes over a Tx click", "tx press release", "Released", ""},
+        {"Tx while held, then let go", "press tx release", "Released", ""},
+        {"exit while keyed", "press shutdown", "OutputUnavailable", ""},
+    };
+    for (const char *relay : {"RTS", "DTR"}) {
+        for (const auto &row : rows)
+            QTest::addRow("%s, %s", relay, row.name) << relay << row.steps << row.state << row.notice;
+    }
+}
+
+void tst_KeyingEngine::shouldKeepTheInvariantsThroughEverySequence()
+{
+    QFETCH(QString, relayLine);
+    QFETCH(QString, steps);
+    QFETCH(QString, state);
+    QFETCH(QString, notice);
+    m_settings.values.insert(QStringLiteral("Relay-Line"), relayLine);
+    m_dtrRelay = relayLine == QLatin1String("DTR");
+    start();
+    checkInvariants(QStringLiteral("start"));
+    for (const QString &step : steps.split(QLatin1Char(' '))) {
+        run(step);
+        checkInvariants(step);
+    }
+    const QMetaEnum states = QMetaEnum::fromType<KeyingEngine::State>();
+    QCOMPARE(QString::fromLatin1(states.valueToKey(int(m_engine->state()))), state);
+    QCOMPARE(m_engine->notice(), notice);
+}
+
+void tst_KeyingEngine::shouldKeyFromTheChosenLineAndPolarity_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("inverted");
+    QTest::addColumn<bool FakeLineState::*>("field");
+    QTest::addColumn<bool>("pressed");
+    QTest::newRow("CTS") << "CTS" << "0" << &FakeLineState::cts << true;
+    QTest::newRow("DSR, normally closed") << "DSR" << "1" << &FakeLineState::dsr << false;
+    QTest::newRow("DCD") << "DCD" << "0" << &FakeLineState::dcd << true;
+    QTest::newRow("RI, normally closed") << "RI" << "1" << &FakeLineState::ri << false;
+    QTest::newRow("unknown text counts as CTS") << "CTX" << "yes" << &FakeLineState::cts << true;
+}
+
+void tst_KeyingEngine::shouldKeyFromTheChosenLineAndPolarity()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, inverted);
+    QFETCH(bool FakeLineState::*, field);
+    QFETCH(bool, pressed);
+    m_settings.values.insert(QStringLiteral("Footswitch-Line"), line);
+    m_settings.values.insert(QStringLiteral("Footswitch-Inverted"), inverted);
+    in().*field = !pressed;
+    start();
+    // The footswitch is fed from both supply lines.
+    QVERIFY(in().rts && in().dtr);
+    m_engine->poll();
+    QVERIFY(!out().rts);
+    in().*field = pressed;
+    m_engine->poll();
+    QVERIFY(out().rts);
+    // Any other line changes nothing.
+    in().cts = in().dsr = in().dcd = in().ri = !pressed;
+    in().*field = pressed;
+    m_engine->poll();
+    QVERIFY(out().rts);
+    in().*field = !pressed;
+    m_engine->poll();
+    QVERIFY(!out().rts);
+}
+
+void tst_KeyingEngine::shouldCountDownTheLastSecondsBeforeTheTimeOut()
+{
+    m_settings.values.insert(QStringLiteral("Tx-Timeout"), QStringLiteral("12"));
+    start();
+    QSignalSpy notices(m_engine.get(), &KeyingEngine::noticeChanged);
+    run(QStringLiteral("press"));
+    run(QStringLiteral("+7000"));
+    for (int ms = 0; ms < 5000; ms += 1000)
+        run(QStringLiteral("+1000"));
+    run(QStringLiteral("release"));
+    QStringList said;
+    for (const QList<QVariant> &notice : notices)
+        said << notice.first().toString();
+    QCOMPARE(said, (QStringList{"Tx time-out in 5 s", "Tx time-out in 4 s", "Tx time-out in 3 s", "Tx time-out in 2 s",
+                                "Tx time-out in 1 s",
+                                "Tx time-out released the transmitter – release the footswitch", ""}));
+}
+
+void tst_KeyingEngine::shouldTellEachFailureOnceAndNotEachRetry()
+{
+    start();
+    QSignalSpy failures(m_engine.get(), &KeyingEngine::portFailed);
+    run(QStringLiteral("out-lost"));
+    for (int i = 0; i < 3; ++i) {
+        m_engine->outputSupervisor().retry();
+        settle();
+    }
+    QCOMPARE(failures.size(), 1);
+    QCOMPARE(failures.first().first().toString(),
+             QStringLiteral("COM 2: not available. Check for correct Com Port Out.\n\n/dev/fake2"));
+    QCOMPARE(m_engine->outputSupervisor().retries(), 3);
+    run(QStringLiteral("out-back"));
+    QCOMPARE(m_engine->outputSupervisor().state(), PortSupervisor::State::Ready);
+    run(QStringLiteral("out-lost"));
+    settle();
+    QCOMPARE(failures.size(), 2);
+}
+
+void tst_KeyingEngine::shouldSpaceRetriesByKindOfPort_data()
+{
+    QTest::addColumn<bool>("network");
+    QTest::addColumn<QList<int>>("delays");
+    QTest::newRow("local device, steady") << false << QList<int>{2000, 2000, 2000, 2000};
+    QTest::newRow("network, backing off to half a minute")
+        << true << QList<int>{1000, 2000, 4000, 8000, 16000, 30000, 30000};
+}
+
+void tst_KeyingEngine::shouldSpaceRetriesByKindOfPort()
+{
+    QFETCH(bool, network);
+    QFETCH(QList<int>, delays);
+    for (int retry = 1; retry <= delays.size(); ++retry)
+        QCOMPARE(PortSupervisor::retryDelayMs(network, retry), delays.at(retry - 1));
+}
+
+QTEST_GUILESS_MAIN(tst_KeyingEngine)
+#include "tst_keyingengine.moc"
