@@ -5,6 +5,12 @@
 #include "core/stationsettings.h"
 #include "platform/process/fatalsignalrelease.h"
 
+#include <QLoggingCategory>
+
+// Off unless asked for (QT_LOGGING_RULES="zelvo.engine.debug=true"): every
+// transition, for a test or a user who wants to see what the engine does.
+Q_LOGGING_CATEGORY(lcEngine, "zelvo.engine", QtWarningMsg)
+
 namespace {
 
 // The device (as mapped) and why it could not be used, for the message.
@@ -107,14 +113,7 @@ void KeyingEngine::openPorts(const QString &inputPort, const QString &outputPort
 
 void KeyingEngine::inputReady()
 {
-    // The footswitch gets its supply again; a refusal here is not worth
-    // failing for: the next poll finds out whether the port is usable.
-    for (auto supply : {&SerialLine::setRtsEnabled, &SerialLine::setDtrEnabled}) {
-        try {
-            (m_input.*supply)(true);
-        } catch (const SerialLineError &) {
-        }
-    }
+    // The footswitch's supply came up with the port (the levels at open).
     if (m_inputSupervisor.state() != PortSupervisor::State::Ready)
         m_inputSupervisor.opened();
     m_recheck.stop();
@@ -189,8 +188,10 @@ void KeyingEngine::enter(State next, Cause cause, const QString &notice)
         outputLost();
         return;
     }
-    if (before != next || isKeyed(next))
+    if (before != next || isKeyed(next)) {
+        qCDebug(lcEngine) << "state" << m_state << cause;
         emit stateChanged(m_state, cause);
+    }
 }
 
 bool KeyingEngine::driveRelay(bool high)
@@ -209,7 +210,9 @@ bool KeyingEngine::driveRelay(bool high)
         // does no harm.
         if (high)
             FatalSignalRelease::arm(m_output.crashRelease());
-        if (high != m_relayHigh || !high) {
+        // Written on a change only: the line is written once per edge, not
+        // once per event that confirms it.
+        if (high != m_relayHigh) {
             if (dtrRelay) {
                 // The relay on DTR: RTS stays low with it.
                 if (!high)
@@ -243,8 +246,10 @@ void KeyingEngine::outputLost()
     m_outputSupervisor.lost();
     const State before = m_state;
     m_state = State::OutputUnavailable;
-    if (before != m_state)
+    if (before != m_state) {
+        qCDebug(lcEngine) << "state" << m_state << Cause::OutputLost;
         emit stateChanged(m_state, Cause::OutputLost);
+    }
 }
 
 void KeyingEngine::inputLost()
@@ -370,9 +375,6 @@ void KeyingEngine::operatorRelease()
         enter(State::Released, Cause::Operator);
         break;
     case State::Released:
-        // Released already: the line is driven low once more all the same.
-        enter(State::Released, Cause::Operator);
-        break;
     case State::TimedOut:
     case State::OutputUnavailable:
         break;

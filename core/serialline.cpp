@@ -122,9 +122,11 @@ void SerialLine::close()
     if (!m_device)
         return;
     // A port set to keep its lines on close (-hupcl), and a network port,
-    // would otherwise leave the relay keyed with nobody driving it.
-    m_device->setRts(false);
-    if (m_dtrEnabled)
+    // would otherwise leave the relay keyed with nobody driving it. A line
+    // known to be low already needs no second write.
+    if (m_rtsEnabled)
+        m_device->setRts(false);
+    if (m_dtrEnabled.value_or(false))
         m_device->setDtr(false);
     m_device->close();
     m_device.reset();

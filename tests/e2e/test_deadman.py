@@ -116,6 +116,7 @@ class RemoteDeadMan(ProgramTestCase):
         # (rts=off); the program then sets the port up and releases it.
         wait_until(lambda: rig.lines.writes(rig.output.device, "RTS"), timeout,
                    message="ser2net opened the remote port")
+        rig.wait_until_ready(timeout)
         rig.wait_ticks(1, timeout=timeout)
         self.assertEqual(rig.rts(rig.output), 0)
 

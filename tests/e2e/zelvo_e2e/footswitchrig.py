@@ -244,6 +244,12 @@ class FootswitchRig:
         wait_until(lambda: len(self.lines.reads(port.device)) >= start + count, timeout,
                    message=f"{count} poll reads of {port.path}")
 
+    def wait_until_ready(self, timeout=10.0):
+        """Waits for the engine to report the output ready and released: the
+        ports open in the background, and a press before that keys nothing."""
+        wait_until(lambda: "Cause::OutputReady" in self.program_output(), timeout,
+                   message="the output ready")
+
     def wait_until_open(self, timeout=10.0):
         """Waits for a clean start: the input port's RTS raised as supply, the
         output port opened (its RTS written once at the open) and the first
@@ -251,6 +257,7 @@ class FootswitchRig:
         wait_until(lambda: self.rts(self.input) == 1, timeout, message="RTS raised on the input port")
         wait_until(lambda: self.lines.writes(self.output.device, "RTS"), timeout,
                    message="the output port opened")
+        self.wait_until_ready(timeout)
         self.wait_ticks(1, timeout=timeout)
 
     # -- settings ----------------------------------------------------------
@@ -320,6 +327,8 @@ class FootswitchRig:
         env["XDG_CONFIG_HOME"] = self.config_home
         env["XDG_RUNTIME_DIR"] = self.runtime_dir
         env.setdefault("QT_QPA_PLATFORM", "xcb")
+        # The engine says when the output is ready (wait_until_ready).
+        env["QT_LOGGING_RULES"] = "zelvo.engine.debug=true"
         # A sanitized program refuses a library loaded ahead of its runtime.
         asan = env.get("ASAN_OPTIONS", "")
         env["ASAN_OPTIONS"] = (asan + ":" if asan else "") + "verify_asan_link_order=0"
