@@ -154,5 +154,9 @@ int main(int argc, char *argv[])
     });
 
     window.show();
-    return app.exec();
+    const int result = app.exec();
+    // A port closed as the window went has its release on the way; let it
+    // reach a remote relay before the program ends.
+    ports.finishClosing(ClosingConnections::BoundMs);
+    return result;
 }

@@ -1,7 +1,7 @@
 #include "core/portsupervisor.h"
 
 #include "core/serialline.h"
-#include "platform/net/networkserialport.h"
+#include "platform/net/networkaddress.h"
 
 #include <algorithm>
 
@@ -24,7 +24,7 @@ int PortSupervisor::retryDelayMs(bool networkPort, int retry)
 
 bool PortSupervisor::isNetworkPort() const
 {
-    return NetworkSerialPort::isNetworkAddress(m_line.location());
+    return NetworkAddress::isNetworkAddress(m_line.location());
 }
 
 void PortSupervisor::opened()

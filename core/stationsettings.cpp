@@ -1,11 +1,10 @@
 #include "core/stationsettings.h"
 
-#include "platform/net/networkserialport.h"
+#include "platform/net/networkaddress.h"
 #include "platform/storage/settingsstore.h"
 #include "platform/serial/systemserialports.h"
 
 #include <QDir>
-#include <QHostAddress>
 
 namespace StationSettings {
 
@@ -28,63 +27,6 @@ std::optional<int> boundedNumber(const QString &text, int low, int high)
         return std::nullopt;
     return value;
 }
-
-bool isHostNameCharacter(QChar c)
-{
-    return c.isLetterOrNumber() || c == QLatin1Char('-') || c == QLatin1Char('.') || c == QLatin1Char('_');
-}
-
-std::optional<QString> portNumberError(QStringView port)
-{
-    const auto number = boundedNumber(port.toString(), 1, 65535);
-    if (!number)
-        return QStringLiteral("The port must be a number from 1 to 65535.");
-    return std::nullopt;
-}
-
-// The part after "scheme://": HOST:PORT, or [IPv6]:PORT.
-std::optional<QString> networkAddressError(QStringView hostAndPort)
-{
-    if (hostAndPort.endsWith(QLatin1Char('/')))
-        hostAndPort.chop(1);
-    if (hostAndPort.isEmpty())
-        return QStringLiteral("Missing host and port, as in rfc2217://HOST:PORT.");
-
-    if (hostAndPort.startsWith(QLatin1Char('['))) {
-        const qsizetype close = hostAndPort.indexOf(QLatin1Char(']'));
-        if (close < 0)
-            return QStringLiteral("Missing ']' after the IPv6 address.");
-        const QStringView host = hostAndPort.mid(1, close - 1);
-        if (host.isEmpty())
-            return QStringLiteral("Missing host name.");
-        const QHostAddress address(host.toString());
-        if (address.isNull() || address.protocol() != QAbstractSocket::IPv6Protocol)
-            return QStringLiteral("Not an IPv6 address between the brackets.");
-        const QStringView rest = hostAndPort.mid(close + 1);
-        if (rest.isEmpty() || rest == QLatin1String(":"))
-            return QStringLiteral("Missing port number, as in rfc2217://[::1]:PORT.");
-        if (!rest.startsWith(QLatin1Char(':')))
-            return QStringLiteral("Expected ':' and a port number after the IPv6 address.");
-        return portNumberError(rest.mid(1));
-    }
-
-    const qsizetype colon = hostAndPort.lastIndexOf(QLatin1Char(':'));
-    if (colon < 0)
-        return QStringLiteral("Missing port number, as in rfc2217://HOST:PORT.");
-    const QStringView host = hostAndPort.left(colon);
-    if (host.isEmpty())
-        return QStringLiteral("Missing host name.");
-    if (host.contains(QLatin1Char(':')))
-        return QStringLiteral("Put an IPv6 address in brackets, as in rfc2217://[::1]:PORT.");
-    for (const QChar c : host) {
-        if (!isHostNameCharacter(c))
-            return QStringLiteral("The host name may hold only letters, digits, '-', '_' and '.'.");
-    }
-    return portNumberError(hostAndPort.mid(colon + 1));
-}
-
-const QString plainScheme = QStringLiteral("rfc2217://");
-const QString tlsScheme = QStringLiteral("rfc2217+tls://");
 
 } // namespace
 
@@ -157,7 +99,7 @@ bool heartbeatEnabled(const SettingsStore &settings, int portNumber)
 
 bool isNetworkMapping(const QString &text)
 {
-    return NetworkSerialPort::isNetworkAddress(text.trimmed());
+    return NetworkAddress::isNetworkAddress(text);
 }
 
 std::optional<QString> portMappingError(const QString &text)
@@ -173,12 +115,13 @@ std::optional<QString> portMappingError(const QString &text)
             return QStringLiteral("Contains a control character.");
     }
 
-    if (trimmed.startsWith(tlsScheme, Qt::CaseInsensitive))
-        return networkAddressError(QStringView(trimmed).mid(tlsScheme.size()));
-    if (trimmed.startsWith(plainScheme, Qt::CaseInsensitive))
-        return networkAddressError(QStringView(trimmed).mid(plainScheme.size()));
-    if (isNetworkMapping(trimmed) || trimmed.contains(QLatin1String("://")))
-        return QStringLiteral("Write a network port as rfc2217://HOST:PORT or rfc2217+tls://HOST:PORT.");
+    // Anything that looks like an address is held to the network ports' grammar.
+    if (isNetworkMapping(trimmed) || trimmed.contains(QLatin1String("://"))) {
+        const NetworkAddress address = NetworkAddress::parse(trimmed);
+        if (!address.isValid())
+            return address.error();
+        return std::nullopt;
+    }
     if (!QDir::isAbsolutePath(trimmed))
         return QStringLiteral("A device path must be absolute, as in /dev/ttyUSB0.");
     return std::nullopt;

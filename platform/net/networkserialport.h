@@ -1,21 +1,21 @@
 #pragma once
 
+#include "platform/net/networkaddress.h"
+#include "platform/net/networkconnector.h"
+#include "platform/net/networksession.h"
+#include "platform/net/tlssetup.h"
 #include "platform/serial/serialportdevice.h"
-#include "platform/net/telnetcomportprotocol.h"
 
 #include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
-#include <QTcpSocket>
-#include <QTimer>
 
 #include <functional>
 #include <memory>
 #include <optional>
 
-class QSslSocket;
-class QSslError;
+class ClosingConnections;
 
 // A port on a network serial device server, reached directly over Telnet
 // with the Com Port Control option (RFC 2217). Addressed as
@@ -23,42 +23,26 @@ class QSslError;
 // speaks the same inside TLS (1.2 or later, server certificate verified
 // against the host of the address, optionally with a client certificate).
 //
-// Every call runs on the owner's thread and returns promptly. open() is
-// bounded by OpenTimeoutMs, host-name lookup included, and waits on the
-// socket rather than in a nested event loop (which would let activation and
-// poll ticks run inside it); openInBackground() does the same work driven by
-// the socket's signals and never waits. Once open, whatever the server sends
-// is read as it arrives, so a line change or a lost connection is known at
-// once; setRts() and readLine() never wait for the server.
+// The work is done by a NetworkConnector while opening and a NetworkSession
+// once open; this class puts them behind SerialPortDevice. Every call runs
+// on the owner's thread and returns promptly. open() is bounded by
+// OpenTimeoutMs, host-name lookup included, and waits on the socket rather
+// than in a nested event loop (which would let activation and poll ticks run
+// inside it); openInBackground() never waits. close() writes the line
+// releases and leaves the goodbye to ClosingConnections, so it never waits.
 class NetworkSerialPort : public SerialPortDevice
 {
 public:
-    static constexpr int OpenTimeoutMs = 2000;
-    static constexpr int CloseFlushMs = 300;
-    // Often enough for a device server that drops a client after a second
-    // without data (ser2net's connection timeout counts only data bytes).
-    static constexpr int HeartbeatIntervalMs = 500;
-    // A healthy server is silent while the lines stand still, so silence
-    // tells nothing: TCP keepalive probes find a dead link within
-    // KeepAliveIdleS + KeepAliveIntervalS * KeepAliveCount seconds, and
-    // unacknowledged writes give up after UserTimeoutMs.
-    static constexpr int KeepAliveIdleS = 1;
-    static constexpr int KeepAliveIntervalS = 1;
-    static constexpr int KeepAliveCount = 3;
-    static constexpr int UserTimeoutMs = 4000;
+    static constexpr int OpenTimeoutMs = NetworkConnector::OpenTimeoutMs;
+    static constexpr int HeartbeatIntervalMs = NetworkSession::HeartbeatIntervalMs;
 
-    // The files of the settings group "Tls", shared by every TLS port.
-    struct TlsFiles
-    {
-        QString caFile;   // CAs that may sign the server's certificate; empty: the system's
-        QString certFile; // client certificate, PEM; with keyFile or not at all
-        QString keyFile;  // its unencrypted private key, PEM, readable by its owner only
-    };
-
+    using TlsFiles = ::TlsFiles;
     // Turns a host name into addresses, blocking; run on a worker thread.
     using HostResolver = std::function<QList<QHostAddress>(const QString &host)>;
 
-    explicit NetworkSerialPort(const QString &address, const TlsFiles &tls = {});
+    // Closed connections go to `closing`, which must outlive the port;
+    // without one the port keeps its own, which lasts only as long as it.
+    explicit NetworkSerialPort(const QString &address, const TlsFiles &tls = {}, ClosingConnections *closing = nullptr);
     ~NetworkSerialPort() override;
 
     NetworkSerialPort(const NetworkSerialPort &) = delete;
@@ -74,7 +58,7 @@ public:
     // An open port reads the server's notifications as they arrive; the
     // handler also runs when the connection is lost, so that the next read
     // reports it.
-    bool reportsLineChanges() const override { return m_phase == Phase::Open; }
+    bool reportsLineChanges() const override { return m_session && !m_session->isLost(); }
     void setLineChangeHandler(std::function<void()> handler) override { m_lineChangeHandler = std::move(handler); }
 
     // While open, sends one NUL data byte every HeartbeatIntervalMs.
@@ -90,14 +74,11 @@ public:
     // once a TLS port has opened; empty otherwise.
     QString peerCertificateSummary() const override { return m_peerCertificateSummary; }
 
-    QString address() const { return m_address; }
-    bool isAddressValid() const { return m_port != 0; }
-    bool isTls() const { return m_tls; }
-    QString host() const { return m_host; }
-    quint16 port() const { return m_port; }
-
-    // Whether a settings value names a network port rather than a device.
-    static bool isNetworkAddress(const QString &location);
+    QString address() const { return m_text; }
+    bool isAddressValid() const { return m_address.isValid(); }
+    bool isTls() const { return m_address.isTls(); }
+    QString host() const { return m_address.host(); }
+    quint16 port() const { return m_address.port(); }
 
     // Runs `resolver` for `host` on a thread of its own and waits for it at
     // most until `deadline`: nullopt if it has not finished by then. An
@@ -107,64 +88,24 @@ public:
     static HostResolver systemResolver();
 
 private:
-    enum class Phase { Closed, LookingUp, Connecting, Encrypting, Negotiating, Settling, Open, Lost };
-
-    void parseAddress();
-    bool isOpening() const;
-    bool prepareTls(QString *reason);
-    void begin(bool rts);
-    void connectToAddresses(const QList<QHostAddress> &addresses);
-    void connectNext();
+    bool startConnector();
     void handleConnected();
-    void handleEncrypted();
-    void handleError();
-    void handleSslErrors(const QList<QSslError> &errors);
-    void startNegotiation();
-    // Reads what the server sent and moves the open (or the open port) on.
-    void step();
-    void sendLineSettings();
-    void checkLineSettings();
-    void succeed();
     bool failOpen(const QString &reason);
     void complete(bool opened);
-    void markLost(const QString &reason);
-    void postLineChange();
-    void sendHeartbeat();
-    void updateHeartbeat();
-    bool fail(Failure failure, const QString &reason);
+    void handleLineChange();
     bool checkOpen();
-    void configureLink();
-    bool sendBytes(const QByteArray &bytes);
-    bool sendPending();
-    // Reads and handles whatever the server has sent, without waiting.
-    void drain();
-    QString timeoutReason() const;
-    QString socketReason() const;
-    QString lostReason() const;
+    bool fail(Failure failure, const QString &reason);
 
-    QString m_address;
-    QString m_host;
-    quint16 m_port = 0;
-    bool m_tls = false;
+    QString m_text;
+    NetworkAddress m_address;
     TlsFiles m_tlsFiles;
+    std::unique_ptr<ClosingConnections> m_ownClosing;
+    ClosingConnections *m_closing = nullptr;
 
-    std::unique_ptr<QTcpSocket> m_socket;
-    QSslSocket *m_sslSocket = nullptr; // m_socket, when it is one
-    TelnetComPortProtocol m_protocol;
-    Phase m_phase = Phase::Closed;
-    // Bumped by every open and close: callbacks of an earlier one are stale.
+    std::unique_ptr<NetworkConnector> m_connector;
+    std::unique_ptr<NetworkSession> m_session;
+    // Bumped by every open and close: posted calls of an earlier one are stale.
     quint64 m_attempt = 0;
-    bool m_rtsAtOpen = false;
-    // DTR is left alone at close unless this client has driven it.
-    bool m_dtrDriven = false;
-    QList<QHostAddress> m_addresses;
-    int m_nextAddress = 0;
-    bool m_retryPending = false;
-    int m_lookupId = -1;
-    QString m_tlsReason;
-    QString m_lostReason;
-    bool m_draining = false;
-    quint32 m_seenInputChanges = 0;
     bool m_lineChangePosted = false;
     std::function<void(bool)> m_done;
     std::function<void()> m_lineChangeHandler;
@@ -173,9 +114,7 @@ private:
     Failure m_failure = Failure::None;
     QString m_errorString;
 
-    QTimer m_deadlineTimer;
-    QTimer m_heartbeatTimer;
-    // Receiver of the socket's and timers' signals and of posted calls;
+    // Receiver of the connector's and session's signals and of posted calls;
     // declared last so that it goes first, taking them all with it.
     QObject m_context;
 };

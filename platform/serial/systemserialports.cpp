@@ -1,6 +1,7 @@
 #include "platform/serial/systemserialports.h"
 
 #include "platform/serial/localserialport.h"
+#include "platform/net/networkaddress.h"
 #include "platform/net/networkserialport.h"
 
 #include <QDir>
@@ -40,9 +41,14 @@ std::unique_ptr<SerialPortDevice> SystemSerialPorts::create(int portNumber)
         return nullptr;
     // A malformed address still gets its adapter: its open() fails, so the
     // activation reports the port like any other that is not available.
-    if (NetworkSerialPort::isNetworkAddress(where))
-        return std::make_unique<NetworkSerialPort>(where, tlsFiles());
+    if (NetworkAddress::isNetworkAddress(where))
+        return std::make_unique<NetworkSerialPort>(where, tlsFiles(), &m_closing);
     return std::make_unique<LocalSerialPort>(where);
+}
+
+bool SystemSerialPorts::finishClosing(int maxMs)
+{
+    return m_closing.finish(maxMs);
 }
 
 NetworkSerialPort::TlsFiles SystemSerialPorts::tlsFiles() const

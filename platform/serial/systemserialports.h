@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/net/closingconnections.h"
 #include "platform/net/networkserialport.h"
 #include "platform/serial/serialportdevice.h"
 
@@ -7,7 +8,8 @@
 // settings file, group "Ports", key "Com1" to "Com9"; without a mapping
 // number n is the platform's n-th serial port (COMn; /dev/ttyS<n-1> on Linux).
 // Every rfc2217+tls:// port uses the files of group "Tls" (Ca-File, Cert-File,
-// Key-File).
+// Key-File). Closed network ports leave their connections here to end on
+// the event loop.
 class SystemSerialPorts : public SerialPortFactory
 {
 public:
@@ -23,6 +25,13 @@ public:
     // The [Tls] files, relative paths taken from the settings file's folder.
     NetworkSerialPort::TlsFiles tlsFiles() const;
 
+    // Lets the connections of closed network ports end, in a local event
+    // loop, for at most `maxMs`: for the end of the program, after its own
+    // event loop, so that a remote relay hears its release. True when all
+    // have ended.
+    bool finishClosing(int maxMs);
+
 private:
     QString m_settingsFile;
+    ClosingConnections m_closing;
 };

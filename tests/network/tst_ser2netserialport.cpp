@@ -109,7 +109,7 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         port.close();
-        QVERIFY2(timer.elapsed() <= NetworkSerialPort::CloseFlushMs * 2 + 100, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY2(timer.elapsed() < 50, qPrintable(QString::number(timer.elapsed())));
         bool holding = false;
         QVERIFY(!port.readCts(&holding));
 
