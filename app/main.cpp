@@ -71,6 +71,7 @@ int runWithoutWindow(int argc, char *argv[])
         return 1;
     const int status = app.exec();
     station.stop();
+    ports.finishClosing(ClosingConnections::BoundMs);
     return status;
 }
 
