@@ -19,20 +19,17 @@
 
 namespace {
 
-enum class PemKind { Certificates, PrivateKey };
-
 // The same rules as the connection's: the path as a stored value, then the
 // file through the one reader of TLS files, then what a PEM file must hold.
-std::optional<QString> fileError(const StoredText &value, PemKind kind)
+std::optional<QString> fileError(const StoredText &value, TlsFileKind kind)
 {
     if (const auto error = StationSettings::tlsPathError(value))
         return error;
-    const auto read = readTlsFile(value.text.trimmed(),
-                                  kind == PemKind::PrivateKey ? TlsFileKind::PrivateKey : TlsFileKind::Certificates);
+    const auto read = readTlsFile(value.text.trimmed(), kind);
     if (const QString *refusal = std::get_if<QString>(&read))
         return *refusal;
     const QByteArray &content = std::get<QByteArray>(read);
-    if (kind == PemKind::Certificates) {
+    if (kind == TlsFileKind::Certificates) {
         if (!content.contains("-----BEGIN CERTIFICATE-----"))
             return QStringLiteral("Holds no PEM certificate (-----BEGIN CERTIFICATE-----).");
         return std::nullopt;
@@ -173,16 +170,16 @@ void TlsPage::validate()
 
     std::optional<QString> caError;
     if (given(ca))
-        caError = fileError(ca, PemKind::Certificates);
+        caError = fileError(ca, TlsFileKind::Certificates);
 
     std::optional<QString> certError;
     std::optional<QString> keyError;
     if (given(cert))
-        certError = fileError(cert, PemKind::Certificates);
+        certError = fileError(cert, TlsFileKind::Certificates);
     else if (given(key))
         certError = QStringLiteral("A key needs its certificate.");
     if (given(key))
-        keyError = fileError(key, PemKind::PrivateKey);
+        keyError = fileError(key, TlsFileKind::PrivateKey);
     else if (given(cert))
         keyError = QStringLiteral("A client certificate needs its key.");
 
