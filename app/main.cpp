@@ -1,6 +1,7 @@
 #include "core/appinfo.h"
 #include "core/headlessstation.h"
 #include "core/keyingengine.h"
+#include "core/storedportmappings.h"
 #include "ui/mainwindow/zelvofootswitch2.h"
 #include "platform/desktop/desktophelpviewer.h"
 #include "platform/process/fatalsignalrelease.h"
@@ -58,7 +59,8 @@ int runWithoutWindow(int argc, char *argv[])
         return app.exec();
     }
     QSettingsStore settings;
-    SystemSerialPorts ports(settings.fileName());
+    StoredPortMappings mappings(settings);
+    SystemSerialPorts ports(mappings);
     KeyingEngine engine(ports);
     QTextStream out(stdout);
     HeadlessStation station(engine, settings, out);
@@ -118,7 +120,8 @@ int main(int argc, char *argv[])
     }
 
     QSettingsStore settings;
-    SystemSerialPorts ports(settings.fileName());
+    StoredPortMappings mappings(settings);
+    SystemSerialPorts ports(mappings);
     QtMessages messages(AppInfo::title());
     NativeWindowStacking stacking;
     DesktopHelpViewer help;

@@ -6,6 +6,8 @@
 
 #include <QDir>
 
+#include <algorithm>
+
 namespace StationSettings {
 
 namespace {
@@ -26,6 +28,26 @@ std::optional<int> boundedNumber(const QString &text, int low, int high)
     if (value < low || value > high)
         return std::nullopt;
     return value;
+}
+
+bool isControlCharacter(QChar c)
+{
+    return c.category() == QChar::Other_Control || c.category() == QChar::Other_Format || c == QChar::LineSeparator
+        || c == QChar::ParagraphSeparator;
+}
+
+// What every stored path or address must be, whatever it names.
+std::optional<QString> storedTextError(const StoredText &value, const QString &trimmed)
+{
+    // "Com3=/dev/ttyUSB0,/dev/ttyUSB1" is two values to the INI reader:
+    // which one was meant is not ours to guess.
+    if (value.wasList)
+        return QStringLiteral("Holds a list (an unquoted comma): write one value, in double quotes if it has a comma.");
+    if (trimmed.size() > maxPortMappingLength)
+        return QStringLiteral("Too long: at most %1 characters.").arg(maxPortMappingLength);
+    if (std::any_of(trimmed.cbegin(), trimmed.cend(), isControlCharacter))
+        return QStringLiteral("Contains a control character.");
+    return std::nullopt;
 }
 
 } // namespace
@@ -104,16 +126,16 @@ bool isNetworkMapping(const QString &text)
 
 std::optional<QString> portMappingError(const QString &text)
 {
-    const QString trimmed = text.trimmed();
-    if (trimmed.isEmpty())
+    return portMappingError(StoredText{text});
+}
+
+std::optional<QString> portMappingError(const StoredText &value)
+{
+    const QString trimmed = value.text.trimmed();
+    if (trimmed.isEmpty() && !value.wasList)
         return std::nullopt;
-    if (trimmed.size() > maxPortMappingLength)
-        return QStringLiteral("Too long: at most %1 characters.").arg(maxPortMappingLength);
-    for (const QChar c : trimmed) {
-        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format
-            || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
-            return QStringLiteral("Contains a control character.");
-    }
+    if (const auto error = storedTextError(value, trimmed))
+        return error;
 
     // Anything that looks like an address is held to the network ports' grammar.
     if (isNetworkMapping(trimmed) || trimmed.contains(QLatin1String("://"))) {
@@ -122,9 +144,37 @@ std::optional<QString> portMappingError(const QString &text)
             return address.error();
         return std::nullopt;
     }
+    // Relative would mean the folder the program happened to start in.
     if (!QDir::isAbsolutePath(trimmed))
         return QStringLiteral("A device path must be absolute, as in /dev/ttyUSB0.");
     return std::nullopt;
+}
+
+std::optional<QString> tlsPathError(const StoredText &value)
+{
+    const QString trimmed = value.text.trimmed();
+    if (trimmed.isEmpty() && !value.wasList)
+        return std::nullopt;
+    if (const auto error = storedTextError(value, trimmed))
+        return error;
+    if (!QDir::isAbsolutePath(trimmed))
+        return QStringLiteral("Give the full path, from /.");
+    return std::nullopt;
+}
+
+QString shownValue(const QString &text)
+{
+    constexpr qsizetype longestShown = 80;
+    QString shown;
+    for (const QChar c : QStringView(text).left(longestShown)) {
+        if (isControlCharacter(c))
+            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    if (text.size() > longestShown)
+        shown += QStringLiteral("...");
+    return QLatin1Char('"') + shown + QLatin1Char('"');
 }
 
 } // namespace StationSettings

@@ -1,17 +1,20 @@
 #pragma once
 
 #include "platform/serial/serialportdevice.h"
+#include "platform/storage/settingsstore.h"
 
 #include <QString>
 
 #include <optional>
 
-class SettingsStore;
-
 // Keys of the station's settings (the ports, keying and TLS) and the parsers
-// of their stored text. The file is the user's to edit, so a parser never
-// fails: text it does not understand, or a value out of range, reads as the
-// default.
+// of their stored text. The file is the user's to edit, so a parser of a
+// keying value never fails: text it does not understand, or a value out of
+// range, reads as the default. A port or a TLS file is different: a value
+// that cannot be used is refused with a reason, never replaced by a default
+// device or the system's authorities, which the user did not choose. The
+// same rules judge what the Settings window is given and what the program
+// reads from the file at start.
 namespace StationSettings {
 
 // Group "Settings".
@@ -67,8 +70,17 @@ bool heartbeatEnabled(const SettingsStore &settings, int portNumber);
 // rather than a device.
 bool isNetworkMapping(const QString &text);
 // Why a port mapping cannot be used, in words for the user; nothing for a
-// usable one. Empty text is usable: it means the built-in default device.
-// Surrounding white space is ignored, as it is when the mapping is read.
+// usable one. Empty text is usable: it means the built-in default device;
+// an empty list is not. Surrounding white space is ignored, as it is when
+// the mapping is read.
+std::optional<QString> portMappingError(const StoredText &value);
 std::optional<QString> portMappingError(const QString &text);
+// The same for the path of a TLS file: absolute, one path, no control
+// characters, at most maxPortMappingLength characters. Empty means none.
+std::optional<QString> tlsPathError(const StoredText &value);
+// A stored value in double quotes for a message, control characters written
+// as \xNN and a long one cut short, so that the user can find it in the file
+// and a message never carries terminal escapes.
+QString shownValue(const QString &text);
 
 } // namespace StationSettings

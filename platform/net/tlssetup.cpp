@@ -1,14 +1,11 @@
 #include "platform/net/tlssetup.h"
 
-#include <QFile>
+#include "platform/storage/securefile.h"
+
 #include <QSslCertificate>
 #include <QSslError>
 #include <QSslKey>
 #include <QSslSocket>
-
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#endif
 
 namespace {
 QString certificateNames(const QSslCertificate &certificate)
@@ -30,12 +27,15 @@ TlsSetup::TlsSetup(const TlsFiles &files)
 
 bool TlsSetup::readTlsFile(const QString &path, const QString &what, QByteArray *contents, QString *reason)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *reason = QStringLiteral("cannot read the %1 %2 (%3)").arg(what, path, file.errorString());
+    // One rule for every TLS file, the settings window's and the
+    // connection's: a regular file of ours, never a device or a pipe.
+    const bool key = what == QLatin1String("Key-File");
+    auto read = ::readTlsFile(path, key ? TlsFileKind::PrivateKey : TlsFileKind::Certificates);
+    if (const QString *refusal = std::get_if<QString>(&read)) {
+        *reason = QStringLiteral("cannot use the %1 %2 (%3)").arg(what, path, *refusal);
         return false;
     }
-    *contents = file.readAll();
+    *contents = std::get<QByteArray>(std::move(read));
     return true;
 }
 
@@ -66,15 +66,6 @@ std::optional<QSslConfiguration> TlsSetup::configuration(QString *reason) const
     }
 
     if (!m_files.certFile.isEmpty()) {
-#ifdef Q_OS_UNIX
-        // As ssh does: a key that others can read is no secret any more.
-        struct stat status{};
-        if (::stat(QFile::encodeName(m_files.keyFile).constData(), &status) == 0 && (status.st_mode & 077) != 0) {
-            *reason = QStringLiteral("the Key-File %1 can be read by others than its owner (chmod 600 it)")
-                          .arg(m_files.keyFile);
-            return std::nullopt;
-        }
-#endif
         QByteArray certificatePem;
         QByteArray keyPem;
         if (!readTlsFile(m_files.certFile, QStringLiteral("Cert-File"), &certificatePem, reason)

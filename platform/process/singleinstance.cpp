@@ -8,6 +8,8 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <cstdio>
+
 namespace {
 
 const QByteArray raiseRequest = "raise\n";
@@ -110,8 +112,15 @@ void SingleInstance::handOver()
     m_deadline = new QTimer(this);
     m_deadline->setSingleShot(true);
     connect(m_deadline, &QTimer::timeout, this, [this] {
-        qWarning("The program already runs for %s but did not answer", qPrintable(m_settingsFile));
-        finishHandOver(1);
+        // Still a hand-over, not a failure: the first copy runs and keeps
+        // the ports, and a busy one raises its window once it reads the
+        // request. Straight to standard error, whatever Qt's log goes to.
+        std::fprintf(stderr,
+                     "Zelvo-Footswitch2 already runs with %s but did not answer within %d s; "
+                     "its window may not have come to the front.\n",
+                     qPrintable(QDir::toNativeSeparators(m_settingsFile)), HandOverTimeoutMs / 1000);
+        std::fflush(stderr);
+        finishHandOver(0);
     });
     m_retryTimer = new QTimer(this);
     m_retryTimer->setSingleShot(true);

@@ -35,7 +35,7 @@ class SingleInstance : public QObject
 public:
     // How long a second start tries to reach the running copy (it may hold
     // the lock a moment before it listens, or be busy).
-    static constexpr int HandOverTimeoutMs = 5000;
+    static constexpr int HandOverTimeoutMs = 3000;
     static constexpr int RetryIntervalMs = 50;
 
     explicit SingleInstance(const QString &settingsFile, QObject *parent = nullptr);
@@ -48,9 +48,11 @@ public:
     bool claim();
 
     // Once, after a failed claim(): asks the running copy to come to the
-    // front. Emits handedOver(0) once it has confirmed, handedOver(1) when
-    // it could not be reached within HandOverTimeoutMs; never from within
-    // this call, so the caller may enter its event loop afterwards.
+    // front. Emits handedOver(0) once it has confirmed, and also when it
+    // could not be reached within HandOverTimeoutMs (busy, or holding the
+    // lock without listening), after a line on standard error that says so:
+    // a second start is never an error. Never from within this call, so the
+    // caller may enter its event loop afterwards.
     void handOver();
 
     QString lockFileName() const { return m_lockFile.fileName(); }

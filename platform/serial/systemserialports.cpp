@@ -1,15 +1,15 @@
 #include "platform/serial/systemserialports.h"
 
-#include "platform/serial/localserialport.h"
 #include "platform/net/networkaddress.h"
 #include "platform/net/networkserialport.h"
+#include "platform/serial/localserialport.h"
+#include "platform/serial/unavailableport.h"
+#include "platform/storage/securefile.h"
 
-#include <QDir>
-#include <QFileInfo>
-#include <QSettings>
+#include <variant>
 
-SystemSerialPorts::SystemSerialPorts(const QString &settingsFile)
-    : m_settingsFile(settingsFile)
+SystemSerialPorts::SystemSerialPorts(const PortMappings &mappings)
+    : m_mappings(mappings)
 {
 }
 
@@ -17,12 +17,7 @@ QString SystemSerialPorts::location(int portNumber) const
 {
     if (portNumber < 1 || portNumber > 9)
         return {};
-    // Read afresh each time, so that an edited mapping is used at the next open.
-    const QSettings settings(m_settingsFile, QSettings::IniFormat);
-    const QString mapped = settings.value(QStringLiteral("Ports/Com%1").arg(portNumber)).toString().trimmed();
-    if (!mapped.isEmpty())
-        return mapped;
-    return builtInLocation(portNumber);
+    return m_mappings.mapping(portNumber).location;
 }
 
 QString SystemSerialPorts::builtInLocation(int portNumber)
@@ -36,14 +31,14 @@ QString SystemSerialPorts::builtInLocation(int portNumber)
 
 std::unique_ptr<SerialPortDevice> SystemSerialPorts::create(int portNumber)
 {
-    const QString where = location(portNumber);
-    if (where.isEmpty())
+    if (portNumber < 1 || portNumber > 9)
         return nullptr;
-    // A malformed address still gets its adapter: its open() fails, so the
-    // activation reports the port like any other that is not available.
-    if (NetworkAddress::isNetworkAddress(where))
-        return std::make_unique<NetworkSerialPort>(where, tlsFiles(), &m_closing);
-    return std::make_unique<LocalSerialPort>(where);
+    const PortMappings::Mapping mapping = m_mappings.mapping(portNumber);
+    if (!mapping.refusal.isEmpty())
+        return std::make_unique<UnavailablePort>(mapping.refusal);
+    if (NetworkAddress::isNetworkAddress(mapping.location))
+        return createNetworkPort(mapping.location);
+    return std::make_unique<LocalSerialPort>(mapping.location);
 }
 
 bool SystemSerialPorts::finishClosing(int maxMs)
@@ -51,19 +46,32 @@ bool SystemSerialPorts::finishClosing(int maxMs)
     return m_closing.finish(maxMs);
 }
 
-NetworkSerialPort::TlsFiles SystemSerialPorts::tlsFiles() const
+std::unique_ptr<SerialPortDevice> SystemSerialPorts::createNetworkPort(const QString &address)
 {
-    const QSettings settings(m_settingsFile, QSettings::IniFormat);
-    // A relative path is taken from the settings file's folder, where such
-    // files are kept beside it, not from wherever the program was started.
-    const QDir folder = QFileInfo(m_settingsFile).absoluteDir();
-    const auto path = [&](const QString &key) {
-        const QString value = settings.value(QStringLiteral("Tls/") + key).toString().trimmed();
-        return value.isEmpty() ? value : QDir::cleanPath(folder.absoluteFilePath(value));
+    if (!address.startsWith(QLatin1String("rfc2217+tls://"), Qt::CaseInsensitive))
+        return std::make_unique<NetworkSerialPort>(address, NetworkSerialPort::TlsFiles{}, &m_closing);
+    // An unusable file refuses the port: never the system's authorities in
+    // place of a Ca-File the user gave, nor a connection without the key.
+    const PortMappings::Tls tls = m_mappings.tls();
+    if (!tls.refusal.isEmpty())
+        return std::make_unique<UnavailablePort>(tls.refusal);
+    const struct
+    {
+        const QString &path;
+        const char *key;
+        TlsFileKind kind;
+    } files[] = {
+        {tls.files.caFile, "Ca-File", TlsFileKind::Certificates},
+        {tls.files.certFile, "Cert-File", TlsFileKind::Certificates},
+        {tls.files.keyFile, "Key-File", TlsFileKind::PrivateKey},
     };
-    NetworkSerialPort::TlsFiles files;
-    files.caFile = path(QStringLiteral("Ca-File"));
-    files.certFile = path(QStringLiteral("Cert-File"));
-    files.keyFile = path(QStringLiteral("Key-File"));
-    return files;
+    for (const auto &file : files) {
+        if (file.path.isEmpty())
+            continue;
+        const auto read = readTlsFile(file.path, file.kind);
+        if (const QString *refusal = std::get_if<QString>(&read))
+            return std::make_unique<UnavailablePort>(
+                QStringLiteral("%1 in [Tls] \"%2\": %3").arg(QLatin1String(file.key), file.path, *refusal));
+    }
+    return std::make_unique<NetworkSerialPort>(address, tls.files, &m_closing);
 }

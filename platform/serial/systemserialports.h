@@ -4,16 +4,44 @@
 #include "platform/net/networkserialport.h"
 #include "platform/serial/serialportdevice.h"
 
-// Maps port numbers 1 to 9 to devices. Each number can be remapped in the
-// settings file, group "Ports", key "Com1" to "Com9"; without a mapping
-// number n is the platform's n-th serial port (COMn; /dev/ttyS<n-1> on Linux).
-// Every rfc2217+tls:// port uses the files of group "Tls" (Ca-File, Cert-File,
-// Key-File). Closed network ports leave their connections here to end on
-// the event loop.
+// What the settings say each port number stands for, already judged by the
+// program's rules for stored values (which live above this layer, with the
+// settings model): this layer takes a mapping as given and never guesses.
+class PortMappings
+{
+public:
+    struct Mapping
+    {
+        // The device path or network address; for a refused mapping the
+        // text as stored, so that the user can recognise it.
+        QString location;
+        // Why the mapping cannot be used, naming the value; empty when usable.
+        QString refusal;
+    };
+    struct Tls
+    {
+        NetworkSerialPort::TlsFiles files;
+        // Why a path in group "Tls" cannot be used, naming it; empty when all can.
+        QString refusal;
+    };
+
+    virtual ~PortMappings() = default;
+    // Read afresh each time, so that an edited mapping is used at the next open.
+    virtual Mapping mapping(int portNumber) const = 0;
+    virtual Tls tls() const = 0;
+};
+
+// Maps port numbers 1 to 9 to devices. Without a mapping, number n is the
+// platform's n-th serial port (COMn; /dev/ttyS<n-1> on Linux). A refused
+// mapping gives a port that is never available, with the reason. Every
+// rfc2217+tls:// port uses the TLS files, which must be readable by
+// readTlsFile() before a connection is tried.
+// Closed network ports leave their connections here to end on the event
+// loop.
 class SystemSerialPorts : public SerialPortFactory
 {
 public:
-    explicit SystemSerialPorts(const QString &settingsFile);
+    explicit SystemSerialPorts(const PortMappings &mappings);
 
     std::unique_ptr<SerialPortDevice> create(int portNumber) override;
 
@@ -22,8 +50,6 @@ public:
     QString location(int portNumber) const override;
     // The platform's own port for a number without a mapping.
     static QString builtInLocation(int portNumber);
-    // The [Tls] files, relative paths taken from the settings file's folder.
-    NetworkSerialPort::TlsFiles tlsFiles() const;
 
     // Lets the connections of closed network ports end, in a local event
     // loop, for at most `maxMs`: for the end of the program, after its own
@@ -32,6 +58,8 @@ public:
     bool finishClosing(int maxMs);
 
 private:
-    QString m_settingsFile;
+    std::unique_ptr<SerialPortDevice> createNetworkPort(const QString &address);
+
+    const PortMappings &m_mappings;
     ClosingConnections m_closing;
 };

@@ -43,6 +43,15 @@ void QSettingsStore::saveGroupValue(const QString &group, const QString &key, co
     m_settings.sync();
 }
 
+StoredText QSettingsStore::storedGroupValue(const QString &group, const QString &key) const
+{
+    m_settings.sync();
+    const QVariant value = m_settings.value(group + QLatin1Char('/') + key);
+    if (value.typeId() == QMetaType::QStringList)
+        return {value.toStringList().join(QLatin1Char(',')), true};
+    return {value.toString(), false};
+}
+
 QString QSettingsStore::fileName() const
 {
     return m_settings.fileName();

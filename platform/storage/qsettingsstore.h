@@ -17,6 +17,7 @@ public:
     void save(const QString &key, const QString &text) override;
     QString groupValue(const QString &group, const QString &key) const override;
     void saveGroupValue(const QString &group, const QString &key, const QString &text) override;
+    StoredText storedGroupValue(const QString &group, const QString &key) const override;
 
     QString fileName() const;
 

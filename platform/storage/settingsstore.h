@@ -2,6 +2,15 @@
 
 #include <QString>
 
+// A value as the file holds it. The file is the user's to edit, and an INI
+// reader turns an unquoted comma into a list: "wasList" keeps that apart from
+// a single text, which must never be guessed from a list.
+struct StoredText
+{
+    QString text; // a list's items joined by ","
+    bool wasList = false;
+};
+
 // Per-user text values under the application "Zelvo-Footswitch2", section
 // "Settings". A key that is absent reads as the empty text.
 class SettingsStore
@@ -17,4 +26,6 @@ public:
     // text removes the key, so that its built-in default applies again.
     virtual QString groupValue(const QString &group, const QString &key) const = 0;
     virtual void saveGroupValue(const QString &group, const QString &key, const QString &text) = 0;
+    // The value with what groupValue() cannot tell: whether it was a list.
+    virtual StoredText storedGroupValue(const QString &group, const QString &key) const = 0;
 };

@@ -2,11 +2,14 @@
 #include "platform/net/networkaddress.h"
 #include "platform/net/networkserialport.h"
 #include "platform/serial/systemserialports.h"
+#include "platform/storage/qsettingsstore.h"
+#include "core/storedportmappings.h"
 #include "core/serialline.h"
 #include "rfc2217peerprocess.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QSettings>
 #include <QTcpServer>
 #include <QPointer>
@@ -112,20 +115,25 @@ private slots:
             settings.setValue(QStringLiteral("Ports/Com3"), QStringLiteral("rfc2217://nowhere"));
             settings.setValue(QStringLiteral("Ports/Com4"), QStringLiteral("/dev/pts/7"));
             settings.setValue(QStringLiteral("Ports/Com5"), QStringLiteral("rfc2217+tls://radio-site.example:4001"));
-            settings.setValue(QStringLiteral("Tls/Ca-File"), QStringLiteral("site-ca.pem"));
-            settings.setValue(QStringLiteral("Tls/Cert-File"), QStringLiteral("/etc/zelvo/client.pem"));
+            settings.setValue(QStringLiteral("Tls/Cert-File"), dir.filePath(QStringLiteral("client.pem")));
         }
-        SystemSerialPorts ports(file);
+        QFile certificate(dir.filePath(QStringLiteral("client.pem")));
+        QVERIFY(certificate.open(QIODevice::WriteOnly));
+        certificate.close();
+        QSettingsStore store(file);
+        StoredPortMappings mappings(store);
+        SystemSerialPorts ports(mappings);
         std::unique_ptr<SerialPortDevice> mapped = ports.create(2);
         auto *network = dynamic_cast<NetworkSerialPort *>(mapped.get());
         QVERIFY(network);
         QCOMPARE(network->host(), QStringLiteral("::1"));
         QCOMPARE(network->port(), quint16(2217));
 
+        // Refused before any connection, naming the address.
         std::unique_ptr<SerialPortDevice> malformed = ports.create(3);
-        QVERIFY(dynamic_cast<NetworkSerialPort *>(malformed.get()));
         QVERIFY(!malformed->open(false));
         QCOMPARE(malformed->failure(), SerialPortDevice::Failure::OpenFailed);
+        QVERIFY2(malformed->errorString().contains(QLatin1String("rfc2217://nowhere")), qPrintable(malformed->errorString()));
 
         std::unique_ptr<SerialPortDevice> local = ports.create(4);
         QVERIFY(!dynamic_cast<NetworkSerialPort *>(local.get()));
@@ -133,10 +141,6 @@ private slots:
         std::unique_ptr<SerialPortDevice> secure = ports.create(5);
         QVERIFY(dynamic_cast<NetworkSerialPort *>(secure.get()));
         QVERIFY(static_cast<NetworkSerialPort *>(secure.get())->isTls());
-        // Relative to the settings file, not to wherever the program started.
-        QCOMPARE(ports.tlsFiles().caFile, dir.filePath(QStringLiteral("site-ca.pem")));
-        QCOMPARE(ports.tlsFiles().certFile, QStringLiteral("/etc/zelvo/client.pem"));
-        QVERIFY(ports.tlsFiles().keyFile.isEmpty());
         // Half a client identity is refused before any connection is tried.
         QVERIFY(!secure->open(false));
         QVERIFY2(secure->errorString().contains(QLatin1String("Cert-File and Key-File")), qPrintable(secure->errorString()));
@@ -269,7 +273,9 @@ private slots:
         QVERIFY(dir.isValid());
         const QString file = dir.filePath(QStringLiteral("ports.ini"));
         QSettings(file, QSettings::IniFormat).setValue(QStringLiteral("Ports/Com6"), peer.address());
-        SystemSerialPorts ports(file);
+        QSettingsStore store(file);
+        StoredPortMappings mappings(store);
+        SystemSerialPorts ports(mappings);
         std::unique_ptr<SerialPortDevice> port = ports.create(6);
         QVERIFY2(port->open(true), qPrintable(port->errorString()));
         QTRY_VERIFY(peer.rts());
@@ -535,7 +541,9 @@ private slots:
         QVERIFY(dir.isValid());
         const QString file = dir.filePath(QStringLiteral("ports.ini"));
         QSettings(file, QSettings::IniFormat).setValue(QStringLiteral("Ports/Com5"), peer.address());
-        SystemSerialPorts ports(file);
+        QSettingsStore store(file);
+        StoredPortMappings mappings(store);
+        SystemSerialPorts ports(mappings);
         SerialLine line(ports);
         line.select(5);
         line.open();

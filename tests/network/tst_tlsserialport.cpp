@@ -124,7 +124,7 @@ private slots:
         QTest::newRow("client certificate from an untrusted CA")
             << "server" << "127.0.0.1" << "ca" << "stranger" << "client" << "refuses our client certificate";
         QTest::newRow("key readable by others") << "server" << "127.0.0.1" << "ca" << "client" << "shared"
-                                                << "can be read by others";
+                                                << "Other users can read this key";
     }
 
     void shouldOpenOnlyWithTrustOnBothSides()

@@ -1,7 +1,11 @@
 #include "platform/process/singleinstance.h"
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocalServer>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -39,6 +43,8 @@ private slots:
     void shouldTakeOverTheLockAndSocketOfAProgramThatWasKilled();
     void shouldKeepRunsWithOtherSettingsFilesApart();
     void shouldCreateTheSettingsFolderBeforeTheFirstRun();
+    void shouldEndASecondStartWithStatus0WhenTheFirstNeverAnswers_data();
+    void shouldEndASecondStartWithStatus0WhenTheFirstNeverAnswers();
 
 private:
     QString settingsFile(const QString &folder = QStringLiteral("a")) const
@@ -154,6 +160,51 @@ void tst_SingleInstance::shouldCreateTheSettingsFolderBeforeTheFirstRun()
     QVERIFY(first.claim());
     QVERIFY(QFile::exists(first.lockFileName()));
     QVERIFY(!QFile::exists(file));
+}
+
+void tst_SingleInstance::shouldEndASecondStartWithStatus0WhenTheFirstNeverAnswers_data()
+{
+    QTest::addColumn<bool>("listens");
+    // This test does not return to its event loop while the program runs.
+    QTest::newRow("busy: listens, never reads") << true;
+    QTest::newRow("holds the lock, never listens") << false;
+}
+
+void tst_SingleInstance::shouldEndASecondStartWithStatus0WhenTheFirstNeverAnswers()
+{
+    QFETCH(bool, listens);
+    const QString folder = QStringLiteral("second-%1").arg(listens);
+    const QString file = settingsFile(folder);
+    QVERIFY(QDir().mkpath(QFileInfo(file).path()));
+    {
+        // Had the program run as the first copy after all, no port of the
+        // machine could have been opened.
+        QFile settings(file);
+        QVERIFY(settings.open(QIODevice::WriteOnly));
+        settings.write("[Ports]\n");
+        for (int port = 1; port <= 9; ++port)
+            settings.write(QStringLiteral("Com%1=%2/absent-%1\n").arg(port).arg(m_dir.path()).toUtf8());
+    }
+    SingleInstance first(file);
+    QLockFile lock(first.lockFileName());
+    QVERIFY(listens ? first.claim() : lock.tryLock(0));
+
+    QProcess second;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(folder));
+    second.setProcessEnvironment(environment);
+    QElapsedTimer clock;
+    clock.start();
+    second.start(QStringLiteral(ZELVO_PROGRAM), {});
+    const bool ended = second.waitForFinished(SingleInstance::HandOverTimeoutMs + 5000);
+    if (!ended)
+        second.kill();
+    const QByteArray said = second.readAllStandardError();
+    QVERIFY2(ended, said.constData());
+    QVERIFY(clock.elapsed() < SingleInstance::HandOverTimeoutMs + 3000);
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 0);
+    QVERIFY2(said.contains("already runs") && said.contains("did not answer"), said.constData());
 }
 
 QTEST_GUILESS_MAIN(tst_SingleInstance)

@@ -37,6 +37,11 @@ public:
         }
     }
 
+    StoredText storedGroupValue(const QString &group, const QString &key) const override
+    {
+        return {groupValue(group, key), false};
+    }
+
     QStringList saves() const { return log.filter(QStringLiteral("save ")); }
 
     QMap<QString, QString> values;

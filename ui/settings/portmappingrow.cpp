@@ -111,7 +111,9 @@ PortMappingRow::PortMappingRow(int portNumber, QGridLayout *grid, int row, const
 void PortMappingRow::load(const SettingsStore &settings)
 {
     const QString key = StationSettings::portKey(m_portNumber);
-    m_device->setEditText(settings.groupValue(StationSettings::portsGroup, key).trimmed());
+    m_stored = settings.storedGroupValue(StationSettings::portsGroup, key);
+    m_stored.text = m_stored.text.trimmed();
+    m_device->setEditText(m_stored.text);
     m_heartbeat->setChecked(StationSettings::heartbeatEnabled(settings, m_portNumber));
     onTextChanged();
 }
@@ -180,10 +182,17 @@ void PortMappingRow::offerDevices(const QList<SerialDeviceInfo> &devices)
     updateNote();
 }
 
+StoredText PortMappingRow::entered() const
+{
+    const QString text = mapping();
+    // What was loaded stays as stored (a list is still a list) until edited.
+    return text == m_stored.text ? m_stored : StoredText{text};
+}
+
 void PortMappingRow::updateNote()
 {
     const QString text = mapping();
-    if (const auto error = StationSettings::portMappingError(text)) {
+    if (const auto error = StationSettings::portMappingError(entered())) {
         setNote(m_note, *error, NoteKind::Error);
         return;
     }
@@ -209,7 +218,7 @@ void PortMappingRow::onTextChanged()
     const QString text = mapping();
     m_heartbeat->setVisible(StationSettings::isNetworkMapping(text));
     updateNote();
-    const bool valid = !StationSettings::portMappingError(text).has_value();
+    const bool valid = !StationSettings::portMappingError(entered()).has_value();
     if (valid != m_valid) {
         m_valid = valid;
         emit validityChanged();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/serial/serialdevicecatalog.h"
+#include "platform/storage/settingsstore.h"
 
 #include <QObject>
 
@@ -8,7 +9,6 @@ class QCheckBox;
 class QComboBox;
 class QGridLayout;
 class QLabel;
-class SettingsStore;
 
 // One line of the ports page: which device or network port a port number
 // stands for, its heartbeat switch (network ports only) and a note beside it
@@ -42,6 +42,7 @@ signals:
 
 private:
     void onTextChanged();
+    StoredText entered() const;
 
     int m_portNumber = 0;
     const SerialDeviceCatalog &m_devices;
@@ -51,4 +52,7 @@ private:
     QList<SerialDeviceInfo> m_offered;
     bool m_offeredOnce = false;
     bool m_valid = true;
+    // The value as loaded: a list read from the file is refused as one
+    // until the entry is changed.
+    StoredText m_stored;
 };

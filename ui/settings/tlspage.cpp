@@ -1,9 +1,9 @@
 #include "ui/settings/tlspage.h"
 
 #include "core/stationsettings.h"
+#include "platform/storage/securefile.h"
 #include "platform/storage/settingsstore.h"
 
-#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -15,39 +15,21 @@
 #include <QVBoxLayout>
 
 #include <optional>
+#include <variant>
 
 namespace {
 
-// PEM files are small; anything larger is not one of ours, and reading it
-// would only hold up the window.
-constexpr qint64 MaxPemBytes = 1024 * 1024;
-
-enum class PemKind { Certificates, PrivateKey };
-
-std::optional<QString> fileError(const QString &path, PemKind kind)
+// The same rules as the connection's: the path as a stored value, then the
+// file through the one reader of TLS files, then what a PEM file must hold.
+std::optional<QString> fileError(const StoredText &value, TlsFileKind kind)
 {
-    if (!QDir::isAbsolutePath(path))
-        return QStringLiteral("Give the full path, from /.");
-    const QFileInfo info(path);
-    if (!info.exists())
-        return QStringLiteral("File not found.");
-    // Only a regular file is read: a named pipe would block the window.
-    if (!info.isFile())
-        return QStringLiteral("Not a file.");
-    if (kind == PemKind::PrivateKey) {
-        // As ssh does: a key others can read is no longer a secret.
-        const auto othersMayRead = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther
-            | QFileDevice::WriteOther;
-        if (info.permissions() & othersMayRead)
-            return QStringLiteral("Other users can read this key; make it private (chmod 600).");
-    }
-    if (info.size() > MaxPemBytes)
-        return QStringLiteral("Too large for a PEM file.");
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("Cannot be read: %1.").arg(file.errorString());
-    const QByteArray content = file.read(MaxPemBytes);
-    if (kind == PemKind::Certificates) {
+    if (const auto error = StationSettings::tlsPathError(value))
+        return error;
+    const auto read = readTlsFile(value.text.trimmed(), kind);
+    if (const QString *refusal = std::get_if<QString>(&read))
+        return *refusal;
+    const QByteArray &content = std::get<QByteArray>(read);
+    if (kind == TlsFileKind::Certificates) {
         if (!content.contains("-----BEGIN CERTIFICATE-----"))
             return QStringLiteral("Holds no PEM certificate (-----BEGIN CERTIFICATE-----).");
         return std::nullopt;
@@ -144,9 +126,14 @@ void TlsPage::browse(QLineEdit *edit, const QString &title)
 
 void TlsPage::load(const SettingsStore &settings)
 {
-    m_ca.edit->setText(settings.groupValue(StationSettings::tlsGroup, StationSettings::caFileKey).trimmed());
-    m_cert.edit->setText(settings.groupValue(StationSettings::tlsGroup, StationSettings::certFileKey).trimmed());
-    m_key.edit->setText(settings.groupValue(StationSettings::tlsGroup, StationSettings::keyFileKey).trimmed());
+    const auto loadEntry = [&settings](FileEntry &entry, const QString &key) {
+        entry.stored = settings.storedGroupValue(StationSettings::tlsGroup, key);
+        entry.stored.text = entry.stored.text.trimmed();
+        entry.edit->setText(entry.stored.text);
+    };
+    loadEntry(m_ca, StationSettings::caFileKey);
+    loadEntry(m_cert, StationSettings::certFileKey);
+    loadEntry(m_key, StationSettings::keyFileKey);
     validate();
 }
 
@@ -169,23 +156,31 @@ void TlsPage::setPeerSummary(const QString &summary)
 
 void TlsPage::validate()
 {
-    const QString ca = m_ca.edit->text().trimmed();
-    const QString cert = m_cert.edit->text().trimmed();
-    const QString key = m_key.edit->text().trimmed();
+    // What was loaded stays as stored (a list is still a list) until edited.
+    const auto entered = [](FileEntry &entry) {
+        const QString text = entry.edit->text().trimmed();
+        if (text != entry.stored.text)
+            entry.stored = StoredText{text};
+        return entry.stored;
+    };
+    const StoredText ca = entered(m_ca);
+    const StoredText cert = entered(m_cert);
+    const StoredText key = entered(m_key);
+    const auto given = [](const StoredText &value) { return value.wasList || !value.text.isEmpty(); };
 
     std::optional<QString> caError;
-    if (!ca.isEmpty())
-        caError = fileError(ca, PemKind::Certificates);
+    if (given(ca))
+        caError = fileError(ca, TlsFileKind::Certificates);
 
     std::optional<QString> certError;
     std::optional<QString> keyError;
-    if (!cert.isEmpty())
-        certError = fileError(cert, PemKind::Certificates);
-    else if (!key.isEmpty())
+    if (given(cert))
+        certError = fileError(cert, TlsFileKind::Certificates);
+    else if (given(key))
         certError = QStringLiteral("A key needs its certificate.");
-    if (!key.isEmpty())
-        keyError = fileError(key, PemKind::PrivateKey);
-    else if (!cert.isEmpty())
+    if (given(key))
+        keyError = fileError(key, TlsFileKind::PrivateKey);
+    else if (given(cert))
         keyError = QStringLiteral("A client certificate needs its key.");
 
     showNote(m_ca.note, caError);

@@ -1,12 +1,13 @@
 #pragma once
 
+#include "platform/storage/settingsstore.h"
+
 #include <QWidget>
 
 class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
-class SettingsStore;
 
 // The files of encrypted network ports (rfc2217+tls://): whom to trust, and
 // the certificate this station shows if the server asks for one. Also shows
@@ -34,6 +35,9 @@ private:
     {
         QLineEdit *edit = nullptr;
         QLabel *note = nullptr;
+        // The value as last loaded or typed: a list read from the file is
+        // refused as one until the entry is changed.
+        StoredText stored;
     };
 
     FileEntry addFileRow(const QString &label, const QString &name, const QString &toolTip, int row,

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "platform/serial/systemserialports.h"
+
+class SettingsStore;
+
+// The port mappings (group "Ports") and TLS files (group "Tls") of the
+// settings file, judged by the same rules as the Settings window's entries:
+// a value that cannot be used is refused with a reason that names it, and
+// only an absent (or empty) mapping means the built-in device.
+class StoredPortMappings : public PortMappings
+{
+public:
+    explicit StoredPortMappings(const SettingsStore &settings);
+
+    Mapping mapping(int portNumber) const override;
+    Tls tls() const override;
+
+private:
+    const SettingsStore &m_settings;
+};
