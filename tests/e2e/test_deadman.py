@@ -7,7 +7,9 @@ terminal; the modem-line library preloaded into ser2net shows the remote
 RTS as ser2net wrote it. The input is a pseudo-terminal as in
 test_footswitch.py. The program's NUL heartbeat (every 500 ms) is what keeps
 ser2net's idle timeout from running out while the program is alive; a frozen
-or killed program lets it run out and ser2net drops the transmitter.
+program lets it run out and ser2net drops the transmitter. (A killed one needs
+no test of ours: the kernel closes its socket and ser2net lowers the lines at
+every close, whatever the profile says.)
 
 Run under a private X server:
     tests/with-xserver.sh /usr/bin/python3 tests/e2e/test_deadman.py \
@@ -178,14 +180,6 @@ class RemoteDeadMan(ProgramTestCase):
         self.key()
         self.rig.release()
         self.rig.wait_for_rts(self.rig.output, 0)
-
-    def test_a_killed_program_is_released_by_ser2net_at_once(self):
-        self.key()
-        killed = time.monotonic_ns()
-        self.rig.kill()
-        # The kernel closes the socket: ser2net sees the end of the
-        # connection at once and lowers the lines as it closes the device.
-        self.assertLessEqual(self.wait_for_remote_rts(0, 5.0, killed), 2.0)
 
 
 if __name__ == "__main__":

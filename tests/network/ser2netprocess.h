@@ -1,62 +1,56 @@
 #pragma once
 
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QString>
-#include <QTemporaryDir>
+#include <QStringList>
 
-// ser2net 4 run by a test, in the foreground with a private configuration
-// and pid file: one RFC 2217 accepter on 127.0.0.1 in front of one serial
-// device (a pseudo-terminal). Stopped when destroyed, also when the test
-// fails half-way. With setTls() the accepter speaks TLS (gensio's ssl).
+// ser2net 4 run by a test through the rig's Ser2net (python3 -m zelvo_e2e
+// ser2net): one RFC 2217 accepter on 127.0.0.1 in front of one serial device
+// (a pseudo-terminal), on the rig's plain profile. Stopped when destroyed,
+// also when the test fails half-way.
 class Ser2netProcess
 {
 public:
-    // The server's side of TLS. With clientCaDirectory set, a client must
-    // present a certificate: ser2net looks for its issuer in
-    // clientCaDirectory/<the certificate's common name>/allowed_certs/, a
-    // folder of PEM files named by their subject hash (openssl rehash),
-    // whatever CA= says.
-    struct Tls
-    {
-        QString certFile;
-        QString keyFile;
-        QString clientCaFile;
-        QString clientCaDirectory;
-    };
-
     Ser2netProcess() = default;
     ~Ser2netProcess();
 
     Ser2netProcess(const Ser2netProcess &) = delete;
     Ser2netProcess &operator=(const Ser2netProcess &) = delete;
 
-    static QString program();
-
     // connectorSettings as in the configuration, e.g. "19200e71,local".
     // Waits (bounded) until the accepter listens.
     bool start(const QString &devicePath, const QString &connectorSettings);
-    // Before start(): what ser2net runs with (e.g. a preloaded library).
-    void setEnvironment(const QProcessEnvironment &environment) { m_process.setProcessEnvironment(environment); }
-    void setTls(const Tls &tls) { m_tls = tls; }
+    // Before start(): the modem-line library preloaded into ser2net, its
+    // files in linesDirectory.
+    void setModemLines(const QString &library, const QString &linesDirectory)
+    {
+        m_options << QStringLiteral("--modemlines") << library << QStringLiteral("--lines-dir") << linesDirectory;
+    }
+    // Before start(): the accepter speaks TLS and demands a client
+    // certificate, with the rig's certificates in `folder` (python3 -m
+    // zelvo_e2e certificates), presenting <serverCertificate>.pem.
+    void setTls(const QString &folder, const QString &serverCertificate)
+    {
+        m_tls = true;
+        m_options << QStringLiteral("--certificates") << folder << QStringLiteral("--server-certificate")
+                  << serverCertificate;
+    }
     // Before start(): seconds without data either way after which ser2net
     // drops the client; 0, the default, never.
-    void setIdleTimeout(int seconds) { m_idleTimeoutS = seconds; }
+    void setIdleTimeout(int seconds) { m_options << QStringLiteral("--timeout") << QString::number(seconds); }
     quint16 port() const { return m_port; }
     QString address() const
     {
-        return QStringLiteral("%1://127.0.0.1:%2").arg(QLatin1String(m_tls.certFile.isEmpty() ? "rfc2217" : "rfc2217+tls")).arg(m_port);
+        return QStringLiteral("%1://127.0.0.1:%2").arg(QLatin1String(m_tls ? "rfc2217+tls" : "rfc2217")).arg(m_port);
     }
     QString output();
     void kill();
 
 private:
-    bool isListening() const;
-
-    QTemporaryDir m_dir;
     QProcess m_process;
+    QStringList m_options;
+    bool m_tls = false;
     quint16 m_port = 0;
-    Tls m_tls;
-    int m_idleTimeoutS = 0;
-    QString m_output;
+    QString m_outputPath;
+    QString m_errors;
 };

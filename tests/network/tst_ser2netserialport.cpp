@@ -49,12 +49,6 @@ class TestSer2netSerialPort : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        if (Ser2netProcess::program().isEmpty())
-            QFAIL("ser2net is not installed (Debian package ser2net)");
-    }
-
     void shouldNegotiateAndSetTheLineTo9600EightNoneOne()
     {
         PseudoTerminal terminal;

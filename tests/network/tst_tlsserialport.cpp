@@ -1,90 +1,14 @@
 #include "platform/net/networkserialport.h"
 #include "modemlinesfiles.h"
 #include "pseudoterminal.h"
+#include "support/rigtool.h"
 #include "ser2netprocess.h"
 
-#include <QDir>
-#include <QFile>
-#include <QProcess>
 #include <QSslSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <optional>
-
-namespace {
-// Certificates made for the run by openssl: a CA and a second CA nobody
-// trusts, a server certificate for 127.0.0.1 (valid and expired), and client
-// certificates from either CA.
-class TestCertificates
-{
-public:
-    bool make()
-    {
-        if (!m_dir.isValid())
-            return false;
-        return openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "30", "-subj", "/CN=Zelvo Test CA",
-                        "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign",
-                        "-keyout", "ca.key", "-out", "ca.pem"})
-            && openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "30", "-subj", "/CN=Other CA",
-                        "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign",
-                        "-keyout", "other-ca.key", "-out", "other-ca.pem"})
-            && write("server.ext", "basicConstraints=CA:FALSE\nsubjectAltName=IP:127.0.0.1\nextendedKeyUsage=serverAuth\n")
-            && write("client.ext", "basicConstraints=CA:FALSE\nextendedKeyUsage=clientAuth\n")
-            && request("server", "/CN=127.0.0.1") && sign("server", "server", "ca", "30")
-            && sign("server", "expired", "ca", "-1") // valid until before it was made
-            && request("client", "/CN=radio-client") && sign("client", "client", "ca", "30")
-            && sign("client", "stranger", "other-ca", "30")
-            && QFile::setPermissions(path("client.key"), QFile::ReadOwner | QFile::WriteOwner)
-            && QFile::setPermissions(path("server.key"), QFile::ReadOwner | QFile::WriteOwner)
-            && QFile::copy(path("client.key"), path("shared.key"))
-            && QFile::setPermissions(path("shared.key"), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther)
-            // Where ser2net looks for the issuer of the client named radio-client.
-            && QDir().mkpath(path("auth/radio-client/allowed_certs"))
-            && QFile::copy(path("ca.pem"), path("auth/radio-client/allowed_certs/ca.pem"))
-            && openssl({"rehash", path("auth/radio-client/allowed_certs")});
-    }
-
-    QString path(const QString &name) const { return m_dir.filePath(name); }
-    QString errors() const { return m_errors; }
-
-private:
-    bool openssl(const QStringList &arguments)
-    {
-        QProcess process;
-        process.setWorkingDirectory(m_dir.path());
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(QStringLiteral("openssl"), arguments);
-        const bool finished = process.waitForFinished(30000);
-        if (finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
-            return true;
-        m_errors += arguments.join(QLatin1Char(' ')) + QLatin1String(": ") + QString::fromLocal8Bit(process.readAll());
-        return false;
-    }
-
-    bool write(const QString &name, const QByteArray &contents)
-    {
-        QFile file(path(name));
-        return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
-    }
-
-    bool request(const QString &name, const QString &subject)
-    {
-        return openssl({"req", "-newkey", "rsa:2048", "-nodes", "-subj", subject, "-keyout", name + ".key", "-out",
-                        name + ".csr"});
-    }
-
-    bool sign(const QString &request, const QString &name, const QString &ca, const QString &days)
-    {
-        const QString extensions = request == QLatin1String("server") ? "server.ext" : "client.ext";
-        return openssl({"x509", "-req", "-in", request + ".csr", "-CA", ca + ".pem", "-CAkey", ca + ".key",
-                        "-CAcreateserial", "-days", days, "-extfile", extensions, "-out", name + ".pem"});
-    }
-
-    QTemporaryDir m_dir;
-    QString m_errors;
-};
-}
 
 // RFC 2217 inside TLS, against ser2net's TLS accepter that demands a client
 // certificate; the modem-line library, preloaded into ser2net, shows what it
@@ -96,12 +20,13 @@ class TestTlsSerialPort : public QObject
 private slots:
     void initTestCase()
     {
-        if (Ser2netProcess::program().isEmpty())
-            QFAIL("ser2net is not installed (Debian package ser2net)");
         if (!QSslSocket::supportsSsl())
             QFAIL("Qt has no TLS backend here (OpenSSL)");
         QVERIFY(m_lines.isValid());
-        QVERIFY2(m_certificates.make(), qPrintable(m_certificates.errors()));
+        // A CA and one nobody trusts, a server certificate for 127.0.0.1
+        // (valid and expired), client certificates from either CA.
+        QString errors;
+        QVERIFY2(runRigTool({QStringLiteral("certificates"), m_certificates.path()}, &errors), qPrintable(errors));
     }
 
     void shouldOpenOnlyWithTrustOnBothSides_data()
@@ -144,10 +69,10 @@ private slots:
             return;
 
         NetworkSerialPort::TlsFiles files;
-        files.caFile = m_certificates.path(caFile + ".pem");
+        files.caFile = m_certificates.filePath(caFile + ".pem");
         if (!clientCertificate.isEmpty()) {
-            files.certFile = m_certificates.path(clientCertificate + ".pem");
-            files.keyFile = m_certificates.path(keyFile + ".key");
+            files.certFile = m_certificates.filePath(clientCertificate + ".pem");
+            files.keyFile = m_certificates.filePath(keyFile + ".key");
         }
         NetworkSerialPort port(QStringLiteral("rfc2217+tls://%1:%2").arg(host).arg(server.port()), files);
         const bool opened = port.open(false);
@@ -199,22 +124,18 @@ private slots:
 private:
     NetworkSerialPort::TlsFiles clientFiles() const
     {
-        return {m_certificates.path(QStringLiteral("ca.pem")), m_certificates.path(QStringLiteral("client.pem")),
-                m_certificates.path(QStringLiteral("client.key"))};
+        return {m_certificates.filePath(QStringLiteral("ca.pem")), m_certificates.filePath(QStringLiteral("client.pem")),
+                m_certificates.filePath(QStringLiteral("client.key"))};
     }
 
     void startServer(Ser2netProcess &server, const PseudoTerminal &terminal, const QString &certificate)
     {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(ZELVO_MODEMLINES_LIBRARY));
-        environment.insert(QStringLiteral("ZELVO_MODEMLINES_DIR"), m_lines.path());
-        server.setEnvironment(environment);
-        server.setTls({m_certificates.path(certificate + ".pem"), m_certificates.path(QStringLiteral("server.key")),
-                       m_certificates.path(QStringLiteral("ca.pem")), m_certificates.path(QStringLiteral("auth"))});
+        server.setModemLines(QStringLiteral(ZELVO_MODEMLINES_LIBRARY), m_lines.path());
+        server.setTls(m_certificates.path(), certificate);
         QVERIFY2(server.start(terminal.slavePath(), QStringLiteral("9600n81,local")), qPrintable(server.output()));
     }
 
-    TestCertificates m_certificates;
+    QTemporaryDir m_certificates;
     QTemporaryDir m_lines;
 };
 

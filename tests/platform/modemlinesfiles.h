@@ -1,11 +1,13 @@
 #pragma once
 
+#include <QJsonArray>
 #include <QString>
 #include <QStringList>
 
-// The test's side of the modem-line library (tests/modemlines): reads the
-// lines the code under test drives, drives the lines the far end would, and
-// reads the library's log of requests.
+// The test's side of the modem-line library (tests/modemlines), through the
+// rig's ModemLines (python3 -m zelvo_e2e modemlines): reads the lines the
+// code under test drives, drives the lines the far end would, and reads the
+// library's log of requests.
 class ModemLinesFiles
 {
 public:
@@ -18,17 +20,14 @@ public:
     bool line(const QString &device, const QString &name) const;
     // Sets one line as the far end would, under the library's lock.
     bool setLine(const QString &device, const QString &name, bool on);
-    // Log entries of a device, each as its "key=value" fields.
-    QList<QStringList> requests(const QString &device) const;
-    // Entries of one kind ("get", "wait", "woke", ...).
-    QList<QStringList> requests(const QString &device, const QString &op) const;
+    // Log entries of a device, of one kind ("get", "wait", "woke", ...) or
+    // all; each {"op", "pid", "t", "lines": ["RTS", ...], "values": {"RTS": 0|1, ...}}.
+    QJsonArray requests(const QString &device, const QString &op = {}) const;
     // Entries that wrote RTS.
-    QList<QStringList> rtsWrites(const QString &device) const;
-
-    static QString field(const QStringList &entry, const QString &key);
+    QJsonArray rtsWrites(const QString &device) const;
 
 private:
-    QString linesPath(const QString &device) const;
+    QByteArray run(const QString &device, const QStringList &request) const;
 
     QString m_directory;
 };

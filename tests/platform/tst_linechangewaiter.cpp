@@ -41,7 +41,6 @@ private slots:
 
     void wakesOnAChangeOfAnyInputLine_data();
     void wakesOnAChangeOfAnyInputLine();
-    void doesNotWakeOnTheOutputLines();
     void stopsWhileBlockedInTheDriver();
     void endsByItselfWhenTheDeviceGoesAway();
     void isSupportedOnlyWhereTheDriverReportsChanges();
@@ -132,25 +131,6 @@ void TestLineChangeWaiter::wakesOnAChangeOfAnyInputLine()
     QTRY_COMPARE(changed.size(), 2);
     waiter.stop();
     QVERIFY(!waiter.isRunning());
-}
-
-void TestLineChangeWaiter::doesNotWakeOnTheOutputLines()
-{
-    const QString dev = m_pty->modemLinesName();
-    QVERIFY(openSlave() >= 0);
-    LineChangeWaiter waiter(m_fd);
-    QSignalSpy changed(&waiter, &LineChangeWaiter::linesChanged);
-    QVERIFY(waiter.start());
-    QVERIFY(waitUntilWaiting(0));
-
-    const int outputs = TIOCM_RTS | TIOCM_DTR;
-    QCOMPARE(::ioctl(m_fd, TIOCMBIS, &outputs), 0);
-    QVERIFY(m_lines->setLine(dev, QStringLiteral("CTS"), true));
-    QTRY_COMPARE(changed.size(), 1);
-    // The one wake-up was CTS's: had RTS woken it, that would come first.
-    const QList<QStringList> wakes = m_lines->requests(dev, QStringLiteral("woke"));
-    QVERIFY(!wakes.isEmpty());
-    QCOMPARE(ModemLinesFiles::field(wakes.first(), QStringLiteral("CTS")), QStringLiteral("1"));
 }
 
 void TestLineChangeWaiter::stopsWhileBlockedInTheDriver()

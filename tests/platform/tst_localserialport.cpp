@@ -158,9 +158,9 @@ void TestLocalSerialPort::appliesRtsRightAfterOpen()
     const qsizetype before = m_lines->rtsWrites(dev).size();
     QVERIFY2(port.open(false), qPrintable(port.errorString()));
     QVERIFY(!m_lines->line(dev, QStringLiteral("RTS")));
-    const QList<QStringList> writes = m_lines->rtsWrites(dev);
+    const QJsonArray writes = m_lines->rtsWrites(dev);
     QCOMPARE(writes.size(), before + 1);
-    QCOMPARE(ModemLinesFiles::field(writes.last(), QStringLiteral("RTS")), QStringLiteral("0"));
+    QCOMPARE(writes.last()[QLatin1String("values")][QLatin1String("RTS")].toInt(-1), 0);
 }
 
 void TestLocalSerialPort::readsCtsFromTheLine()

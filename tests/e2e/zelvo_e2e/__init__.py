@@ -39,19 +39,26 @@ helperprocess    HelperProcess: the base of Ser2net and TlsTerminator, a
                  program listening on 127.0.0.1 with its output in a file
 loopback         free_port(), listening(port), client_ports(port) on 127.0.0.1
 mainwindowdriver MainWindowDriver (xdotool clicks and keys)
+__main__         the same parts as commands for the C++ tests (python3 -m
+                 zelvo_e2e certificates | ser2net | modemlines)
 
 Command-line options shared by the e2e scripts: add_program_arguments(parser)
 adds --program and --modemlines; run_tests(module) runs a script's tests with them.
 ProgramTestCase shows the program's output when a test fails.
 """
 
-from .footswitchrig import FootswitchRig
-from .logentry import LogEntry
-from .modemlines import ModemLines
-from .options import add_program_arguments, run_tests
-from .polling import Timeout, wait_until
-from .programtestcase import ProgramTestCase
-from .pseudoport import PseudoPort
+import importlib
 
-__all__ = ["FootswitchRig", "LogEntry", "ModemLines", "ProgramTestCase", "PseudoPort", "Timeout", "wait_until",
-           "add_program_arguments", "run_tests"]
+# Imported when first asked for, so that a command of __main__.py (run by a
+# C++ test, maybe many times) loads only what it uses.
+_MODULES = {"FootswitchRig": "footswitchrig", "LogEntry": "logentry", "ModemLines": "modemlines",
+            "add_program_arguments": "options", "run_tests": "options", "Timeout": "polling",
+            "wait_until": "polling", "ProgramTestCase": "programtestcase", "PseudoPort": "pseudoport"}
+
+__all__ = sorted(_MODULES)
+
+
+def __getattr__(name):
+    if name not in _MODULES:
+        raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+    return getattr(importlib.import_module("." + _MODULES[name], __name__), name)

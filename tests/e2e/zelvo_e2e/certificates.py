@@ -7,7 +7,9 @@ In the folder:
     ca.pem, ca.key              the CA both sides trust
     other-ca.pem, other-ca.key  a CA nobody trusts
     server.pem, server.key      the server's certificate for 127.0.0.1 (from ca)
+    expired.pem                 the same request signed to have expired already
     client.pem, client.key      the client "radio-client" (from ca), key 0600
+    stranger.pem                the same request signed by other-ca
     shared.key                  the same client key, readable by others (0644)
     auth/radio-client/allowed_certs/
                                 what ser2net trusts for the client named
@@ -15,6 +17,9 @@ In the folder:
 
 The server certificate names 127.0.0.1 (subjectAltName IP): a client must
 use that address, not "localhost".
+
+The C++ tests make theirs with this module too, as the rig's command
+"python3 -m zelvo_e2e certificates FOLDER" (see __main__.py).
 """
 
 import os
@@ -26,13 +31,16 @@ SERVER_ADDRESS = "127.0.0.1"
 
 
 class TestCertificates:
-    def __init__(self, folder, days=30):
+    def __init__(self, folder, days=30, make=True):
+        """Makes the certificates in `folder`, or with make=False stands for
+        those another run made there."""
         self.folder = folder
         self.days = str(days)
-        os.makedirs(folder, mode=0o700, exist_ok=True)
-        if shutil.which("openssl") is None:
-            raise RuntimeError("openssl is not installed (Debian package openssl)")
-        self._make()
+        if make:
+            os.makedirs(folder, mode=0o700, exist_ok=True)
+            if shutil.which("openssl") is None:
+                raise RuntimeError("openssl is not installed (Debian package openssl)")
+            self._make()
 
     def path(self, name):
         return os.path.join(self.folder, name)
@@ -60,10 +68,13 @@ class TestCertificates:
     def _leaf(self, name, subject, ca, extensions):
         self._openssl("req", "-newkey", "rsa:2048", "-nodes", "-subj", subject,
                       "-keyout", name + ".key", "-out", name + ".csr")
-        self._openssl("x509", "-req", "-in", name + ".csr", "-CA", ca + ".pem", "-CAkey", ca + ".key",
-                      "-CAcreateserial", "-days", self.days, "-extfile", extensions, "-out", name + ".pem")
+        self._sign(name, name, ca, extensions, self.days)
         # The program refuses a private key that others can read.
         os.chmod(self.path(name + ".key"), 0o600)
+
+    def _sign(self, request, name, ca, extensions, days):
+        self._openssl("x509", "-req", "-in", request + ".csr", "-CA", ca + ".pem", "-CAkey", ca + ".key",
+                      "-CAcreateserial", "-days", days, "-extfile", extensions, "-out", name + ".pem")
 
     def _make(self):
         self._ca("ca", "/CN=Zelvo Test CA")
@@ -73,6 +84,8 @@ class TestCertificates:
         self._write("client.ext", "basicConstraints=CA:FALSE\nextendedKeyUsage=clientAuth\n")
         self._leaf("server", f"/CN={SERVER_ADDRESS}", "ca", "server.ext")
         self._leaf("client", f"/CN={CLIENT_NAME}", "ca", "client.ext")
+        self._sign("server", "expired", "ca", "server.ext", "-1")  # valid until before it was made
+        self._sign("client", "stranger", "other-ca", "client.ext", self.days)
         shutil.copyfile(self.path("client.key"), self.path("shared.key"))
         os.chmod(self.path("shared.key"), 0o644)
         # ser2net looks for the issuer of a client certificate in a folder

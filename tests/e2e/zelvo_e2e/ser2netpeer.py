@@ -56,16 +56,19 @@ def shipped_profile():
         return f.read()
 
 
-def profile_for(device_path, port, timeout=None, certificates=None, profile=None):
+def profile_for(device_path, port, timeout=None, certificates=None, profile=None, connector=None,
+                server_certificate="server"):
     """`profile` (default the shipped one) with its device and TCP port
     replaced by the test's (127.0.0.1 only), optionally another idle
-    timeout, and with `certificates` a TLS accepter that demands a client
-    certificate."""
+    timeout and other connector options (e.g. "19200e72,rtscts,local"), and
+    with `certificates` a TLS accepter that demands a client certificate,
+    presenting <server_certificate>.pem."""
     text = shipped_profile() if profile is None else profile
-    text, devices = re.subn(r"serialdev,[^,\s]+,", f"serialdev,{device_path},", text)
+    options = r"\S+" if connector else ""
+    text, devices = re.subn(r"serialdev,[^,\s]+," + options, f"serialdev,{device_path}," + (connector or ""), text)
     tls = ""
     if certificates is not None:
-        tls = (f"ssl(key={certificates.path('server.key')},cert={certificates.path('server.pem')},"
+        tls = (f"ssl(key={certificates.path('server.key')},cert={certificates.path(server_certificate + '.pem')},"
                f"CA={certificates.path('ca.pem')},clientauth),")
     text, ports = re.subn(r"tcp,\d+", f"{tls}tcp,127.0.0.1,{port}", text)
     if devices != 1 or ports != 1:
@@ -103,7 +106,7 @@ class Ser2net(HelperProcess):
     """
 
     def __init__(self, device_path, modemlines=None, lines_dir=None, timeout=None, certificates=None,
-                 profile=None):
+                 profile=None, connector=None, server_certificate="server"):
         program = ser2net_program()
         if program is None:
             raise RuntimeError("ser2net is not installed (scripts/install-deps.sh)")
@@ -114,7 +117,8 @@ class Ser2net(HelperProcess):
         self.config_path = self.path("ser2net.yaml")
         try:
             with open(self.config_path, "w", encoding="utf-8") as f:
-                f.write(profile_for(device_path, self.port, timeout, certificates, profile))
+                f.write(profile_for(device_path, self.port, timeout, certificates, profile, connector,
+                                    server_certificate))
         except BaseException:
             self.close()
             raise
