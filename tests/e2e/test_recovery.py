@@ -77,6 +77,12 @@ class OutputAdapterUnplugged(RecoveryTestCase):
 
         self.rig.unplug(2)
         self.assert_one_message()
+        # A new press while the adapter is away, held until it is back: it
+        # must not key the relay that comes back.
+        self.rig.release()
+        self.rig.wait_ticks(2)
+        self.rig.press()
+        self.rig.wait_ticks(2)
 
         port = self.rig.plug_in(2)
         wait_until(lambda: self.rig.lines.writes(port.device, "RTS"), RECOVERY_DEADLINE,
@@ -99,12 +105,22 @@ class NetworkOutputServerRestarted(RecoveryTestCase):
         self.rig.wait_until_open()
         self.keyed_press()
 
-        peer = self.rig.restart_peer(2)
+        self.rig.stop_peer(2)
+        wait_until(lambda: "Cause::OutputLost" in self.rig.program_output(), 15.0,
+                   message="the program found the server gone")
+        # A new press during the outage, held until the server is back.
+        self.rig.release()
+        time.sleep(0.2)
+        self.rig.press()
+        time.sleep(0.2)
+        peer = self.rig.start_peer(2)
         # Found lost, then reached again by the back-off (1 s, 2 s, ...).
         peer.wait_for_client(1, timeout=15.0)
         wait_until(lambda: peer.state().get("baud") == "9600", 10.0, interval=0.05,
                    message="the new server set up")
         self.assertEqual(peer.rts, 0, "the output came back keyed")
+        time.sleep(0.3)
+        self.assertEqual(peer.rts, 0, "a press during the outage keyed the output that came back")
 
         self.rig.release()
         # Held released for longer than the debounce, or it is only a glitch.

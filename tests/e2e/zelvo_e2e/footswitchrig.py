@@ -335,15 +335,20 @@ class FootswitchRig:
         env.update(self.extra_env)
         return env
 
-    def start(self):
+    def start(self, *arguments, display=True):
         """Starts the program, or starts it again once the last run has ended
         (its output is appended). The settings file is checked first: every
-        port number must be mapped to a test device."""
+        port number must be mapped to a test device. Without `display` the
+        program sees no X or Wayland server at all."""
         if self.running():
             raise RuntimeError("already started")
         self._check_every_port_mapped()
+        env = self.environment()
+        if not display:
+            for name in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"):
+                env.pop(name, None)
         self._stdout = open(self._stdout_path, "ab")
-        self.process = subprocess.Popen([self.program], env=self.environment(), cwd=self._workdir,
+        self.process = subprocess.Popen([self.program, *arguments], env=env, cwd=self._workdir,
                                         stdin=subprocess.DEVNULL, stdout=self._stdout,
                                         stderr=subprocess.STDOUT)
         return self.process

@@ -232,14 +232,22 @@ class NetworkRig(FootswitchRig):
     def peer(self, number):
         return self._peers[number]
 
+    def stop_peer(self, number):
+        """Kills the peer of Com<number>, as a device server that crashes."""
+        self._peers[number].kill()
+        self._peers[number].close()
+
+    def start_peer(self, number):
+        """Starts a new peer for Com<number> on the port of the last one, as
+        a device server that comes back. Returns it."""
+        self._peers[number] = NetworkPeer(port=self._peers[number].port)
+        return self._peers[number]
+
     def restart_peer(self, number):
         """Kills the peer of Com<number> and starts a new one on the same
         port, as a device server that comes back after a crash. Returns it."""
-        old = self._peers[number]
-        old.kill()
-        old.close()
-        self._peers[number] = NetworkPeer(port=old.port)
-        return self._peers[number]
+        self.stop_peer(number)
+        return self.start_peer(number)
 
     @property
     def input(self):
