@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QList>
+#include <QtGlobal>
+
+#include <optional>
+
+// The order and timing in which a chain of outputs is keyed and released:
+// a preamplifier relay, then an amplifier, then the radio. Keying walks
+// 1 -> N; each output's lead is how long the next one waits after it keyed.
+// Releasing walks N -> 1; each output's tail is how long it waits after the
+// next one released. The keyed outputs always form a prefix 1..k: a later
+// output is never keyed while an earlier one is released.
+//
+// A release in the middle of a key walk turns it around from where it
+// stands, and a press in the middle of a release walk turns it forward
+// again; a lead or a tail already running keeps its time. Pure logic on the
+// caller's clock (milliseconds): the caller applies the steps advance()
+// returns, and calls it again at nextStepAtMs().
+class OutputSequence
+{
+public:
+    static constexpr int maxTimingMs = 5000;
+
+    struct Timing
+    {
+        int leadMs = 0;
+        int tailMs = 0;
+    };
+
+    struct Step
+    {
+        int output = 0; // 0 for the first
+        bool keyed = false;
+        qint64 atMs = 0;
+
+        bool operator==(const Step &) const = default;
+    };
+
+    // Leads and tails are kept within 0..maxTimingMs.
+    explicit OutputSequence(const QList<Timing> &timings);
+
+    int outputCount() const { return int(m_outputs.size()); }
+    // How many outputs are keyed now: outputs 0..keyedCount()-1.
+    int keyedCount() const { return m_keyedCount; }
+    bool wantsKeyed() const { return m_wantsKeyed; }
+    // Every output is where the last press or release wants it.
+    bool isSettled() const;
+
+    // A press (true) or a release (false) at `nowMs`.
+    void setWanted(bool keyed, qint64 nowMs);
+    // When the next step is due; empty when settled.
+    std::optional<qint64> nextStepAtMs() const;
+    // Takes every step due by `nowMs`, in order, each at its planned time.
+    QList<Step> advance(qint64 nowMs);
+    // Everything is released at once, without a walk: the outputs are gone
+    // (a crash, a lost output that takes the chain with it).
+    void dropAll();
+
+private:
+    struct Output
+    {
+        Timing timing;
+        std::optional<qint64> keyedAtMs;
+        std::optional<qint64> releasedAtMs;
+    };
+
+    std::optional<qint64> dueAtMs() const;
+
+    QList<Output> m_outputs;
+    int m_keyedCount = 0;
+    bool m_wantsKeyed = false;
+    qint64 m_wantedAtMs = 0;
+};
