@@ -15,6 +15,11 @@
         prints the device's lines as JSON: {"RTS": 0|1, ...}
     python3 -m zelvo_e2e modemlines FOLDER DEVICE drive LINE=0|1 ...
         sets lines as ModemLines.drive() does
+    python3 -m zelvo_e2e rigctld [--port PORT]
+        runs Hamlib's rigctld with the dummy rig, prints "listening PORT"
+        once it listens and stops it at the end of its standard input
+    python3 -m zelvo_e2e rigctld-ptt PORT
+        prints the PTT that rigctld on PORT reports (0 or 1)
 
 Run from tests/e2e (the folder that holds this package) with /usr/bin/python3.
 """
@@ -56,6 +61,21 @@ def modemlines(args):
                           for e in entries if e.op != "drive" and args.op in (None, e.op)]))
 
 
+def rigctld(args):
+    from .rigctld import Rigctld
+
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
+    with Rigctld(args.port) as server:
+        print(f"listening {server.port}", flush=True)
+        sys.stdin.read()
+
+
+def rigctld_ptt(args):
+    from .rigctld import Rigctld
+
+    print(Rigctld.ptt(argparse.Namespace(port=args.port)))
+
+
 def main():
     parser = argparse.ArgumentParser(prog="python3 -m zelvo_e2e", description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -80,6 +100,12 @@ def main():
     command.add_argument("--op")
     command.add_argument("--writes")
     command.set_defaults(run=modemlines)
+    command = commands.add_parser("rigctld")
+    command.add_argument("--port", type=int)
+    command.set_defaults(run=rigctld)
+    command = commands.add_parser("rigctld-ptt")
+    command.add_argument("port", type=int)
+    command.set_defaults(run=rigctld_ptt)
     args = parser.parse_args()
     args.run(args)
 

@@ -1,0 +1,123 @@
+#include "platform/cat/hamlibrig.h"
+#include "support/rigtool.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+// A radio keyed through Hamlib: its dummy rig in this process, and a real
+// rigctld (Debian's libhamlib-utils) on 127.0.0.1, read back through a
+// connection of the test's own.
+class tst_CatRig : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void shouldListHamlibsOwnModels();
+    void shouldKeyAndReleaseThroughHamlib_data();
+    void shouldKeyAndReleaseThroughHamlib();
+    void shouldReportARigctldKilledWhileKeyedOnceAndOpenAgainWhenItIsBack();
+
+private:
+    // A rigctld that runs until the process's input ends; its port.
+    static int startRigctld(QProcess &process, int port = 0);
+    static int pttOf(int port);
+};
+
+int tst_CatRig::startRigctld(QProcess &process, int port)
+{
+    QStringList arguments{QStringLiteral("rigctld")};
+    if (port)
+        arguments << QStringLiteral("--port") << QString::number(port);
+    startRigTool(process, arguments);
+    if (!process.waitForReadyRead(20000))
+        return 0;
+    const QList<QByteArray> words = process.readLine().trimmed().split(' ');
+    return words.size() == 2 && words.first() == "listening" ? words.last().toInt() : 0;
+}
+
+int tst_CatRig::pttOf(int port)
+{
+    QString errors;
+    const std::optional<QByteArray> answer = runRigTool({QStringLiteral("rigctld-ptt"), QString::number(port)}, &errors);
+    return answer ? answer->trimmed().toInt() : -1;
+}
+
+void tst_CatRig::shouldListHamlibsOwnModels()
+{
+    const QList<RigModel> models = CatRig::models();
+    const auto has = [&](int model) {
+        return std::any_of(models.cbegin(), models.cend(), [model](const RigModel &m) { return m.model == model; });
+    };
+    QVERIFY(models.size() > 100);
+    QVERIFY(has(RigAddress::dummyModel) && has(RigAddress::rigctldModel));
+}
+
+void tst_CatRig::shouldKeyAndReleaseThroughHamlib_data()
+{
+    QTest::addColumn<bool>("throughRigctld");
+    QTest::newRow("dummy rig") << false;
+    QTest::newRow("rigctld") << true;
+}
+
+void tst_CatRig::shouldKeyAndReleaseThroughHamlib()
+{
+    QFETCH(bool, throughRigctld);
+    QProcess daemon;
+    RigAddress address{RigAddress::dummyModel, {}, 0};
+    int port = 0;
+    if (throughRigctld) {
+        port = startRigctld(daemon);
+        QVERIFY2(port, qPrintable(daemon.readAllStandardError()));
+        address = RigAddress{RigAddress::rigctldModel, QStringLiteral("127.0.0.1:%1").arg(port), 0};
+    }
+    CatRig rig;
+    QSignalSpy opened(&rig, &CatRig::opened);
+    QSignalSpy ptt(&rig, &CatRig::pttSet);
+    rig.open(address);
+    QTRY_COMPARE(opened.size(), 1);
+    QVERIFY2(opened.first().first().toBool(), qPrintable(opened.first().last().toString()));
+    for (const bool on : {true, false}) {
+        rig.setPtt(on);
+        QTRY_COMPARE(ptt.size(), on ? 1 : 2);
+        QCOMPARE(ptt.last(), (QList<QVariant>{on, true}));
+        if (throughRigctld)
+            QCOMPARE(pttOf(port), int(on));
+    }
+    daemon.closeWriteChannel();
+    daemon.waitForFinished();
+}
+
+void tst_CatRig::shouldReportARigctldKilledWhileKeyedOnceAndOpenAgainWhenItIsBack()
+{
+    QProcess daemon;
+    const int port = startRigctld(daemon);
+    QVERIFY(port);
+    CatRig rig;
+    QSignalSpy opened(&rig, &CatRig::opened);
+    QSignalSpy ptt(&rig, &CatRig::pttSet);
+    QSignalSpy lost(&rig, &CatRig::lost);
+    rig.open({RigAddress::rigctldModel, QStringLiteral("127.0.0.1:%1").arg(port), 0});
+    QTRY_COMPARE(opened.size(), 1);
+    rig.setPtt(true);
+    QTRY_COMPARE(ptt.size(), 1);
+
+    daemon.closeWriteChannel();
+    QVERIFY(daemon.waitForFinished());
+    rig.setPtt(false);
+    rig.setPtt(false);
+    QTRY_COMPARE(lost.size(), 1);
+    QVERIFY(!rig.isOpen());
+    QTest::qWait(200);
+    QCOMPARE(lost.size(), 1);
+
+    QProcess again;
+    QCOMPARE(startRigctld(again, port), port);
+    rig.open({RigAddress::rigctldModel, QStringLiteral("127.0.0.1:%1").arg(port), 0});
+    QTRY_COMPARE(opened.size(), 2);
+    QVERIFY2(opened.last().first().toBool(), qPrintable(opened.last().last().toString()));
+    again.closeWriteChannel();
+    again.waitForFinished();
+}
+
+QTEST_GUILESS_MAIN(tst_CatRig)
+#include "tst_catrig.moc"
