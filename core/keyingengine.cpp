@@ -334,7 +334,7 @@ void KeyingEngine::footswitchPressedEdge()
     case State::KeyedByOperator:
         // A press while keyed by the operator makes it the footswitch's:
         // its release ends the transmission.
-        m_timeout.keyed(now(), TransmitTimeout::Source::Footswitch);
+        m_timeout.keyed(now());
         enter(State::KeyedByFootswitch, Cause::Footswitch);
         break;
     case State::KeyedByFootswitch:
@@ -363,7 +363,7 @@ void KeyingEngine::operatorKey()
 {
     if (m_state == State::OutputUnavailable)
         return;
-    m_timeout.keyed(now(), TransmitTimeout::Source::Button);
+    m_timeout.keyed(now());
     enter(State::KeyedByOperator, Cause::Operator);
 }
 

@@ -7,9 +7,8 @@ TransmitTimeout::TransmitTimeout(int seconds)
 {
 }
 
-void TransmitTimeout::keyed(qint64 nowMs, Source source)
+void TransmitTimeout::keyed(qint64 nowMs)
 {
-    m_source = source;
     if (isEnabled())
         m_deadlineMs = nowMs + qint64(m_seconds) * 1000;
 }
@@ -29,8 +28,6 @@ bool TransmitTimeout::poll(qint64 nowMs)
     if (!expired(nowMs))
         return false;
     m_deadlineMs.reset();
-    if (m_source == Source::Footswitch)
-        m_footswitchLatched = true;
     return true;
 }
 

@@ -6,17 +6,11 @@
 
 // Ends a transmission that has lasted too long, as a guard against a stuck
 // footswitch or a forgotten "Tx": pure logic on the caller's clock
-// (milliseconds), which releases the output when poll() says so.
-//
-// Once it has ended a footswitch transmission, the footswitch cannot key
-// again until it has been released (the foot may still be on it; keying
-// again at once would defeat the guard). A deliberate "Tx" click keys again
-// and is timed afresh.
+// (milliseconds), which releases the output when poll() says so. What the
+// footswitch may do afterwards is the keying engine's business.
 class TransmitTimeout
 {
 public:
-    enum class Source { Footswitch, Button };
-
     // The last seconds before the end, in which secondsLeft() counts down.
     static constexpr int countdownSeconds = 10;
 
@@ -26,8 +20,8 @@ public:
     int seconds() const { return m_seconds; }
     bool isEnabled() const { return m_seconds > 0; }
 
-    // The output was keyed, by `source`: timing starts (again) now.
-    void keyed(qint64 nowMs, Source source);
+    // The output was keyed: timing starts (again) now.
+    void keyed(qint64 nowMs);
     // The output was released, for whatever reason: timing stops.
     void released();
     // True while a transmission is being timed.
@@ -45,15 +39,7 @@ public:
     // transmission; empty otherwise.
     std::optional<int> secondsLeft(qint64 nowMs) const;
 
-    // Whether the footswitch must not key the output: set when the timeout
-    // ended a footswitch transmission, cleared by footswitchReleased().
-    bool footswitchLatched() const { return m_footswitchLatched; }
-    // The footswitch's confirmed level went to released.
-    void footswitchReleased() { m_footswitchLatched = false; }
-
 private:
     int m_seconds = 0;
-    Source m_source = Source::Button;
     std::optional<qint64> m_deadlineMs;
-    bool m_footswitchLatched = false;
 };

@@ -3,7 +3,6 @@
 
 #include <QTest>
 
-using Source = TransmitTimeout::Source;
 
 class TestTransmitTimeout : public QObject
 {
@@ -16,26 +15,23 @@ private slots:
     void countsDownTheLastSeconds();
     void stopsTimingWhenTheOutputIsReleased();
     void timesEachTransmissionFromItsOwnStart();
-    void keepsTheFootswitchFromKeyingAgainUntilItIsReleased();
-    void letsTheTxButtonKeyAgainAndTimesItAfresh();
 };
 
 void TestTransmitTimeout::neverEndsATransmissionWhenOff()
 {
     TransmitTimeout timeout(0);
     QVERIFY(!timeout.isEnabled());
-    timeout.keyed(0, Source::Footswitch);
+    timeout.keyed(0);
     QVERIFY(!timeout.isRunning());
     QVERIFY(!timeout.expired(24 * 3600 * 1000LL));
     QVERIFY(!timeout.poll(24 * 3600 * 1000LL));
     QVERIFY(!timeout.secondsLeft(0).has_value());
-    QVERIFY(!timeout.footswitchLatched());
 }
 
 void TestTransmitTimeout::endsATransmissionOnceWhenItsTimeIsUp()
 {
     TransmitTimeout timeout(60);
-    timeout.keyed(1000, Source::Button);
+    timeout.keyed(1000);
     QCOMPARE(timeout.deadlineMs(), std::optional<qint64>(61000));
     QVERIFY(!timeout.expired(60999));
     QVERIFY(!timeout.poll(60999));
@@ -45,7 +41,6 @@ void TestTransmitTimeout::endsATransmissionOnceWhenItsTimeIsUp()
     QVERIFY(!timeout.expired(61500));
     QVERIFY(!timeout.poll(62000));
     // Ended from the button: the footswitch is free to key.
-    QVERIFY(!timeout.footswitchLatched());
 }
 
 void TestTransmitTimeout::countsDownTheLastSeconds_data()
@@ -72,7 +67,7 @@ void TestTransmitTimeout::countsDownTheLastSeconds()
 
     TransmitTimeout timeout(seconds);
     const qint64 keyedAt = 123456;
-    timeout.keyed(keyedAt, Source::Footswitch);
+    timeout.keyed(keyedAt);
     const std::optional<int> secondsLeft = timeout.secondsLeft(keyedAt + sinceKeyedMs);
     QCOMPARE(secondsLeft.value_or(-1), left);
 }
@@ -80,57 +75,21 @@ void TestTransmitTimeout::countsDownTheLastSeconds()
 void TestTransmitTimeout::stopsTimingWhenTheOutputIsReleased()
 {
     TransmitTimeout timeout(30);
-    timeout.keyed(0, Source::Footswitch);
+    timeout.keyed(0);
     timeout.released();
     QVERIFY(!timeout.isRunning());
     QVERIFY(!timeout.poll(40000));
     QVERIFY(!timeout.secondsLeft(25000).has_value());
-    QVERIFY(!timeout.footswitchLatched());
 }
 
 void TestTransmitTimeout::timesEachTransmissionFromItsOwnStart()
 {
     TransmitTimeout timeout(60);
-    timeout.keyed(0, Source::Footswitch);
+    timeout.keyed(0);
     timeout.released();
-    timeout.keyed(40000, Source::Footswitch);
+    timeout.keyed(40000);
     QVERIFY(!timeout.poll(99999));
     QVERIFY(timeout.poll(100000));
-}
-
-void TestTransmitTimeout::keepsTheFootswitchFromKeyingAgainUntilItIsReleased()
-{
-    TransmitTimeout timeout(10);
-    timeout.keyed(0, Source::Footswitch);
-    QVERIFY(!timeout.footswitchLatched());
-    QVERIFY(timeout.poll(10000));
-    QVERIFY(timeout.footswitchLatched());
-    // Still latched however long the foot stays down.
-    QVERIFY(!timeout.poll(3600000));
-    QVERIFY(timeout.footswitchLatched());
-
-    timeout.footswitchReleased();
-    QVERIFY(!timeout.footswitchLatched());
-    // The next press is an ordinary, timed transmission.
-    timeout.keyed(3700000, Source::Footswitch);
-    QVERIFY(timeout.poll(3710000));
-    QVERIFY(timeout.footswitchLatched());
-}
-
-void TestTransmitTimeout::letsTheTxButtonKeyAgainAndTimesItAfresh()
-{
-    TransmitTimeout timeout(10);
-    timeout.keyed(0, Source::Footswitch);
-    QVERIFY(timeout.poll(10000));
-    QVERIFY(timeout.footswitchLatched());
-
-    timeout.keyed(15000, Source::Button);
-    QVERIFY(timeout.isRunning());
-    QCOMPARE(timeout.secondsLeft(15000), std::optional<int>(10));
-    QVERIFY(!timeout.poll(24999));
-    QVERIFY(timeout.poll(25000));
-    // The foot never left the switch: it still may not key.
-    QVERIFY(timeout.footswitchLatched());
 }
 
 QTEST_APPLESS_MAIN(TestTransmitTimeout)
