@@ -1,6 +1,7 @@
 # Runs cmake --install into PREFIX and checks what the desktop and the
 # program need to find there. Run by CTest with -D BUILD_DIR, PREFIX, BINDIR,
-# DATADIR, HELP_FROM_PROGRAM_DIR, SOURCE_HELP_DIR, DESKTOP_FILE_VALIDATE.
+# DATADIR, LIBEXECDIR, HELP_FROM_PROGRAM_DIR, SOURCE_HELP_DIR,
+# DESKTOP_FILE_VALIDATE, SYSTEMD_ANALYZE.
 
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(
@@ -27,6 +28,35 @@ expect_file("${DATADIR}/icons/hicolor/scalable/apps/zelvo-footswitch2.svg")
 foreach(size 16 32 48 64 128)
     expect_file("${DATADIR}/icons/hicolor/${size}x${size}/apps/zelvo-footswitch2.png")
 endforeach()
+
+# The user unit starts the program installed beside it, without a window,
+# after the wait for the network.
+set(unit "lib/systemd/user/zelvo-footswitch2.service")
+set(wait "${LIBEXECDIR}/zelvo-footswitch2/zelvo-footswitch2-wait-network")
+expect_file("${unit}")
+expect_file("${wait}")
+if(EXISTS "${PREFIX}/${unit}")
+    file(STRINGS "${PREFIX}/${unit}" lines)
+    foreach(expected "ExecStart=${PREFIX}/${BINDIR}/zelvo-footswitch2 --no-window" "ExecStartPre=-${PREFIX}/${wait}")
+        list(FIND lines "${expected}" at)
+        if(at EQUAL -1)
+            list(APPEND failures "${unit} has no line ${expected}")
+        endif()
+    endforeach()
+endif()
+# Warnings are printed with status 0; a command that is not there fails it.
+if(SYSTEMD_ANALYZE AND EXISTS "${PREFIX}/${unit}")
+    file(MAKE_DIRECTORY "${PREFIX}/runtime")
+    execute_process(
+        COMMAND "${CMAKE_COMMAND}" -E env "XDG_RUNTIME_DIR=${PREFIX}/runtime"
+                "${SYSTEMD_ANALYZE}" --user verify "${PREFIX}/${unit}"
+        RESULT_VARIABLE result
+        OUTPUT_VARIABLE output
+        ERROR_VARIABLE output)
+    if(NOT result EQUAL 0 OR NOT output STREQUAL "")
+        list(APPEND failures "systemd-analyze --user verify: ${output}")
+    endif()
+endif()
 
 # The page where the installed program looks for it.
 get_filename_component(looked_at "${PREFIX}/${BINDIR}/${HELP_FROM_PROGRAM_DIR}" ABSOLUTE)
