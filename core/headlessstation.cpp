@@ -101,8 +101,12 @@ void HeadlessStation::reportPorts()
     };
     const QString input = describe(QStringLiteral("input"), m_engine.input(), m_engine.inputSupervisor());
     const QString output = describe(QStringLiteral("output"), m_engine.output(), m_engine.outputSupervisor());
-    if (input != m_lastInput)
-        write(m_lastInput = input);
-    if (output != m_lastOutput)
-        write(m_lastOutput = output);
+    // A port not yet opened has nothing to say (and no port number yet).
+    const auto report = [this](const QString &line, const PortSupervisor &supervisor, QString &last) {
+        if (line == last || (last.isEmpty() && supervisor.state() == PortSupervisor::State::Closed))
+            return;
+        write(last = line);
+    };
+    report(input, m_engine.inputSupervisor(), m_lastInput);
+    report(output, m_engine.outputSupervisor(), m_lastOutput);
 }

@@ -28,6 +28,13 @@ void QSettingsStore::save(const QString &key, const QString &text)
     m_settings.sync();
 }
 
+void QSettingsStore::saveTogether(const QList<std::pair<QString, QString>> &values)
+{
+    for (const auto &[key, text] : values)
+        m_settings.setValue(settingsGroup + key, text);
+    m_settings.sync();
+}
+
 QString QSettingsStore::groupValue(const QString &group, const QString &key) const
 {
     m_settings.sync();

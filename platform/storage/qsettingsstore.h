@@ -15,6 +15,7 @@ public:
 
     QString get(const QString &key) const override;
     void save(const QString &key, const QString &text) override;
+    void saveTogether(const QList<std::pair<QString, QString>> &values) override;
     QString groupValue(const QString &group, const QString &key) const override;
     void saveGroupValue(const QString &group, const QString &key, const QString &text) override;
     StoredText storedGroupValue(const QString &group, const QString &key) const override;

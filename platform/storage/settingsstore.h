@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QList>
 #include <QString>
+
+#include <utility>
 
 // A value as the file holds it. The file is the user's to edit, and an INI
 // reader turns an unquoted comma into a list: "wasList" keeps that apart from
@@ -21,6 +24,13 @@ public:
     virtual QString get(const QString &key) const = 0;
     // Takes effect at once: a crash a moment later must not lose the value.
     virtual void save(const QString &key, const QString &text) = 0;
+    // Several values, in order, written to disk together: each write to the
+    // disk may take milliseconds that the window must not wait for.
+    virtual void saveTogether(const QList<std::pair<QString, QString>> &values)
+    {
+        for (const auto &[key, text] : values)
+            save(key, text);
+    }
 
     // The same for the file's other groups ("Ports", "Tls"). Saving the empty
     // text removes the key, so that its built-in default applies again.

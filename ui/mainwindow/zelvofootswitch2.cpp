@@ -245,15 +245,18 @@ void ZelvoFootswitch2::Form_Unload()
     m_unloaded = true;
     Timer1.stop();
 
-    SettingsStore &settings = *m_platform.settings;
-    settings.save(RelaySettings::positionLeft, RelaySettings::positionText(WindowPlacement::leftTwips(*this)));
-    settings.save(RelaySettings::positionTop, RelaySettings::positionText(WindowPlacement::topTwips(*this)));
-    settings.save(RelaySettings::onTop, QString::number(m_ui->chkOnTop->value()));
+    // One write to the disk for all of them: the window is still on screen.
+    QList<std::pair<QString, QString>> values{
+        {RelaySettings::positionLeft, RelaySettings::positionText(WindowPlacement::leftTwips(*this))},
+        {RelaySettings::positionTop, RelaySettings::positionText(WindowPlacement::topTwips(*this))},
+        {RelaySettings::onTop, QString::number(m_ui->chkOnTop->value())},
+    };
     // An empty member would wipe out the user's port choice.
     if (!ComPortIn.isEmpty())
-        settings.save(RelaySettings::comPortIn, ComPortIn);
+        values.append({RelaySettings::comPortIn, ComPortIn});
     if (!ComPortOut.isEmpty())
-        settings.save(RelaySettings::comPortOut, ComPortOut);
+        values.append({RelaySettings::comPortOut, ComPortOut});
+    m_platform.settings->saveTogether(values);
 
     // End at once: no event of either window runs any more. The About
     // window goes without its own closing behaviour; both lines drop RTS.
