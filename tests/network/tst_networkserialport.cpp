@@ -4,8 +4,11 @@
 #include "platform/serial/systemserialports.h"
 #include "platform/storage/qsettingsstore.h"
 #include "core/storedportmappings.h"
+#include "core/keyingengine.h"
 #include "core/serialline.h"
 #include "rfc2217peerprocess.h"
+#include "support/fakeserialports.h"
+#include "support/fakesettingsstore.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -13,11 +16,14 @@
 #include <QSettings>
 #include <QTcpServer>
 #include <QPointer>
+#include <QProcess>
+#include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <future>
 #include <optional>
 
@@ -45,6 +51,26 @@ struct BackgroundOpen
             ++calls;
         };
     }
+};
+
+// The footswitch on a network port (number 1), the relay in memory.
+class NetworkFootswitch : public SerialPortFactory
+{
+public:
+    explicit NetworkFootswitch(const QString &address)
+        : m_address(address)
+    {
+    }
+    std::unique_ptr<SerialPortDevice> create(int number) override
+    {
+        if (number == 1)
+            return std::make_unique<NetworkSerialPort>(m_address);
+        return relay.create(number);
+    }
+    FakeSerialPorts relay;
+
+private:
+    QString m_address;
 };
 
 quint16 closedPort()
@@ -569,6 +595,92 @@ private slots:
         QVERIFY(!line.isOpen());
         line.open();
         QTRY_VERIFY(line.ctsHolding());
+    }
+
+    void shouldKeepTheHeartbeatOnAnOutputThatRecoveryOpened()
+    {
+        // Footswitch and relay on two peers, wired through the engine as the
+        // program does; the relay's server drops it and the engine opens it
+        // again on its own.
+        Rfc2217PeerProcess footswitch;
+        Rfc2217PeerProcess relay;
+        QVERIFY2(footswitch.start(), qPrintable(footswitch.errorOutput()));
+        QVERIFY2(relay.start(), qPrintable(relay.errorOutput()));
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString file = dir.filePath(QStringLiteral("ports.ini"));
+        {
+            QSettings settings(file, QSettings::IniFormat);
+            settings.setValue(QStringLiteral("Ports/Com1"), footswitch.address());
+            settings.setValue(QStringLiteral("Ports/Com2"), relay.address());
+        }
+        QSettingsStore store(file);
+        StoredPortMappings mappings(store);
+        SystemSerialPorts ports(mappings);
+        KeyingEngine engine(ports);
+        engine.configure(store);
+        QSignalSpy states(&engine, &KeyingEngine::stateChanged);
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, &engine, &KeyingEngine::poll);
+        ticker.start(KeyingEngine::PollIntervalMs);
+        engine.openPorts(QStringLiteral("1"), QStringLiteral("2"));
+        QTRY_VERIFY_WITH_TIMEOUT(relay.dataBytes() >= 1, 5000);
+
+        relay.dropClient();
+        QTRY_VERIFY_WITH_TIMEOUT(std::any_of(states.cbegin(), states.cend(), [](const QList<QVariant> &change) {
+                                     return change.at(1).value<KeyingEngine::Cause>() == KeyingEngine::Cause::OutputLost;
+                                 }), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(engine.state(), KeyingEngine::State::Released, 10000);
+        const int before = relay.dataBytes();
+        QTRY_VERIFY_WITH_TIMEOUT(relay.dataBytes() >= before + 2, 3 * NetworkSerialPort::HeartbeatIntervalMs + 2000);
+    }
+
+    void shouldReleaseWhenTheFootswitchLinkDiesSilently()
+    {
+        // Only a network namespace of our own lets the test take its loopback
+        // down: the test runs itself again inside one.
+        if (qEnvironmentVariableIsEmpty("ZELVO_IN_NETWORK_NAMESPACE")) {
+            if (QProcess::execute(QStringLiteral("unshare"), {QStringLiteral("-rn"), QStringLiteral("true")}) != 0)
+                QSKIP("unshare -rn is not permitted here: no network namespace of our own");
+            QProcess inside;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("ZELVO_IN_NETWORK_NAMESPACE"), QStringLiteral("1"));
+            inside.setProcessEnvironment(environment);
+            inside.setProcessChannelMode(QProcess::MergedChannels);
+            inside.start(QStringLiteral("unshare"),
+                         {QStringLiteral("-rn"), QStringLiteral("sh"), QStringLiteral("-c"),
+                          QStringLiteral("PATH=$PATH:/usr/sbin:/sbin ip link set lo up && exec \"$0\" \"$1\""),
+                          QCoreApplication::applicationFilePath(), QString::fromLatin1(QTest::currentTestFunction())});
+            QVERIFY(inside.waitForFinished(60000));
+            QVERIFY2(inside.exitCode() == 0, inside.readAll().constData());
+            return;
+        }
+        Rfc2217PeerProcess peer;
+        QVERIFY2(peer.start(), qPrintable(peer.errorOutput()));
+        NetworkFootswitch ports(peer.address());
+        FakeSettingsStore settings;
+        KeyingEngine engine(ports);
+        engine.configure(settings);
+        QSignalSpy states(&engine, &KeyingEngine::stateChanged);
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, &engine, &KeyingEngine::poll);
+        ticker.start(KeyingEngine::PollIntervalMs);
+        engine.openPorts(QStringLiteral("1"), QStringLiteral("2"));
+        QTRY_VERIFY_WITH_TIMEOUT(engine.output().isOpen(), 5000);
+        peer.setCts(true);
+        QTRY_COMPARE_WITH_TIMEOUT(engine.state(), KeyingEngine::State::KeyedByFootswitch, 5000);
+        QVERIFY(ports.relay.line(2)->rts);
+
+        // Nothing tells the port: only the keepalive can find the link dead.
+        QCOMPARE(QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"),
+                                   QStringLiteral("PATH=$PATH:/usr/sbin:/sbin ip link set lo down")}), 0);
+        QElapsedTimer timer;
+        timer.start();
+        constexpr int boundS = NetworkSession::KeepAliveIdleS + NetworkSession::KeepAliveIntervalS * NetworkSession::KeepAliveCount;
+        QTRY_COMPARE_WITH_TIMEOUT(engine.state(), KeyingEngine::State::Released, boundS * 1000 + 2000);
+        QCOMPARE(states.last().at(1).value<KeyingEngine::Cause>(), KeyingEngine::Cause::InputLost);
+        QVERIFY(!ports.relay.line(2)->rts);
+        qInfo("released %lld ms after the link died", timer.elapsed());
     }
 };
 

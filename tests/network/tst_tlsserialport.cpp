@@ -4,6 +4,8 @@
 #include "support/rigtool.h"
 #include "ser2netprocess.h"
 
+#include <QScopeGuard>
+#include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -37,19 +39,25 @@ private slots:
         QTest::addColumn<QString>("clientCertificate");
         QTest::addColumn<QString>("keyFile");
         QTest::addColumn<QString>("refusal"); // empty: it opens
-        QTest::newRow("trusted both ways") << "server" << "127.0.0.1" << "ca" << "client" << "client" << "";
+        // The server's CA is in the store the system trusts by default.
+        QTest::addColumn<bool>("trustedBySystem");
+        QTest::newRow("trusted both ways") << "server" << "127.0.0.1" << "ca" << "client" << "client" << "" << false;
         QTest::newRow("server from an untrusted CA")
-            << "server" << "127.0.0.1" << "other-ca" << "client" << "client" << "not signed by a CA of";
+            << "server" << "127.0.0.1" << "other-ca" << "client" << "client" << "not signed by a CA of" << false;
         QTest::newRow("server certificate for another name")
-            << "server" << "localhost" << "ca" << "client" << "client" << "is for 127.0.0.1, not for localhost";
+            << "server" << "localhost" << "ca" << "client" << "client" << "is for 127.0.0.1, not for localhost" << false;
         QTest::newRow("expired server certificate") << "expired" << "127.0.0.1" << "ca" << "client" << "client"
-                                                    << "has expired";
+                                                    << "has expired" << false;
         QTest::newRow("no client certificate") << "server" << "127.0.0.1" << "ca" << "" << ""
-                                               << "demands a client certificate";
+                                               << "demands a client certificate" << false;
         QTest::newRow("client certificate from an untrusted CA")
-            << "server" << "127.0.0.1" << "ca" << "stranger" << "client" << "refuses our client certificate";
+            << "server" << "127.0.0.1" << "ca" << "stranger" << "client" << "refuses our client certificate" << false;
         QTest::newRow("key readable by others") << "server" << "127.0.0.1" << "ca" << "client" << "shared"
-                                                << "Other users can read this key";
+                                                << "Other users can read this key" << false;
+        QTest::newRow("Ca-File of another CA, server's CA trusted by the system")
+            << "server" << "127.0.0.1" << "other-ca" << "client" << "client" << "not signed by a CA of" << true;
+        QTest::newRow("no Ca-File, server's CA trusted by the system")
+            << "server" << "127.0.0.1" << "" << "client" << "client" << "" << true;
     }
 
     void shouldOpenOnlyWithTrustOnBothSides()
@@ -60,6 +68,14 @@ private slots:
         QFETCH(QString, clientCertificate);
         QFETCH(QString, keyFile);
         QFETCH(QString, refusal);
+        QFETCH(bool, trustedBySystem);
+        const QSslConfiguration systemDefault = QSslConfiguration::defaultConfiguration();
+        const auto restore = qScopeGuard([&systemDefault] { QSslConfiguration::setDefaultConfiguration(systemDefault); });
+        if (trustedBySystem) {
+            QSslConfiguration system = systemDefault;
+            QVERIFY(system.addCaCertificates(m_certificates.filePath(QStringLiteral("ca.pem"))));
+            QSslConfiguration::setDefaultConfiguration(system);
+        }
 
         PseudoTerminal terminal;
         QVERIFY(terminal.isValid());
@@ -69,7 +85,8 @@ private slots:
             return;
 
         NetworkSerialPort::TlsFiles files;
-        files.caFile = m_certificates.filePath(caFile + ".pem");
+        if (!caFile.isEmpty())
+            files.caFile = m_certificates.filePath(caFile + ".pem");
         if (!clientCertificate.isEmpty()) {
             files.certFile = m_certificates.filePath(clientCertificate + ".pem");
             files.keyFile = m_certificates.filePath(keyFile + ".key");
