@@ -210,7 +210,6 @@ private slots:
         Rfc2217PeerProcess peer;
         QVERIFY2(peer.start(), qPrintable(peer.errorOutput()));
         NetworkSerialPort port(peer.address());
-        // The peer starts with DTR low: only the negotiation can raise it.
         QVERIFY2(port.open(SerialPortDevice::OpenLevels{true, true}), qPrintable(port.errorString()));
         peer.requestState();
         QTRY_VERIFY(peer.lastState().contains(QLatin1String("rts=1")));

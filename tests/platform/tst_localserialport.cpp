@@ -162,8 +162,7 @@ void TestLocalSerialPort::appliesRtsAndDtrRightAfterOpen()
     QCOMPARE(writes.size(), before + 1);
     QCOMPARE(writes.last()[QLatin1String("values")][QLatin1String("RTS")].toInt(-1), 0);
 
-    // DTR as well, where the open is given its level: a relay on DTR.
-    port.close();
+    port.close(); // and DTR, where the open is given its level (a relay on DTR)
     QVERIFY(m_lines->setLine(dev, QStringLiteral("DTR"), true));
     QVERIFY2(port.open(SerialPortDevice::OpenLevels{false, false}), qPrintable(port.errorString()));
     QVERIFY(!m_lines->line(dev, QStringLiteral("DTR")));

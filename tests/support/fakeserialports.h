@@ -50,7 +50,7 @@ public:
         return number >= 1 && number <= 9 ? QStringLiteral("/dev/fake%1").arg(number) : QString();
     }
 
-    // "open 1 rts=0", "open 2 rts=0 dtr=0", "rts 2=1", "dtr 2=0", "close 1", in order.
+    // "open 1 rts=0", "rts 2=1", "dtr 2=0", "close 1", in order.
     QStringList log;
 
 private:
@@ -60,7 +60,6 @@ private:
         Device(int number, std::shared_ptr<FakeLineState> state, QStringList &log)
             : m_number(number), m_state(std::move(state)), m_log(log) {}
 
-        using SerialPortDevice::open;
         bool open(const OpenLevels &levels) override
         {
             m_log.append(QStringLiteral("open %1 rts=%2").arg(m_number).arg(int(levels.rts))
