@@ -11,11 +11,10 @@
 // The same release runs when something calls exit() while the output is
 // keyed: a library ends the program that way without asking, and no window
 // or engine code runs then. Qt's xcb platform does it when the X connection
-// breaks (the X server died, the session ended); its Wayland platform
-// does it, or aborts (SIGABRT, above), when the compositor goes, depending
-// on the Qt version. Later versions of it call _exit(), which no handler
-// sees: there only the port's own hang-up on close (HUPCL) or the device
-// server's release of a vanished client is left.
+// breaks (the X server died, the session ended), and older versions of its
+// Wayland platform when the compositor goes. Later ones call _exit(), which
+// no handler sees: there only the port's own hang-up on close (HUPCL) or the
+// device server's release of a vanished client is left.
 //
 // This is the program's one piece of process-wide state: a signal handler
 // has nowhere else to look. It holds only the armed release (a descriptor
