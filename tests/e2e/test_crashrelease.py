@@ -1,5 +1,4 @@
-"""A program that crashes while keyed, or is ended by a library's exit(),
-leaves the transmitter released.
+"""A crash or a library's exit() while keyed leaves the transmitter released.
 
 The program arms its fatal-signal release while the output is keyed: a
 SIGSEGV lowers RTS on the output port (a local port through TIOCMBIC, a
