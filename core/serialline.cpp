@@ -57,8 +57,8 @@ void SerialLine::applyLevelsAtOpen()
 
 bool SerialLine::adopt(std::unique_ptr<SerialPortDevice> device)
 {
-    // The platform raises DTR as it opens a port: where this line drives DTR,
-    // put it where it belongs at once. A port that refuses is not ready: a
+    // The open has put DTR where it belongs already; the write here is the
+    // proof that the port takes it. A port that refuses is not ready: a
     // relay on DTR would stay keyed.
     if (m_dtrEnabled && !device->setDtr(*m_dtrEnabled)) {
         m_lastOpenError = QStringLiteral("DTR: %1").arg(device->errorString());
@@ -76,7 +76,7 @@ void SerialLine::open()
 {
     applyLevelsAtOpen();
     std::unique_ptr<SerialPortDevice> device = createDevice();
-    if (!device->open(m_rtsEnabled)) {
+    if (!device->open(SerialPortDevice::OpenLevels{m_rtsEnabled, m_dtrEnabled})) {
         m_lastOpenError = device->errorString();
         throw SerialLineError(SerialLineError::Kind::OpenFailed, m_lastOpenError);
     }
@@ -91,7 +91,8 @@ void SerialLine::openInBackground(std::function<void(bool)> done)
     m_opening = std::move(device);
     m_openContext = std::make_unique<QObject>();
     QObject *context = m_openContext.get();
-    m_opening->openInBackground(m_rtsEnabled, [this, context, done = std::move(done)](bool opened) {
+    const SerialPortDevice::OpenLevels levels{m_rtsEnabled, m_dtrEnabled};
+    m_opening->openInBackground(levels, [this, context, done = std::move(done)](bool opened) {
         // Queued: the device may call back from inside openInBackground() or
         // from its own signal handler, and is not to be deleted there.
         QMetaObject::invokeMethod(

@@ -68,9 +68,9 @@ void NetworkConnector::createSocket()
     connect(m_socket.get(), &QAbstractSocket::disconnected, this, &NetworkConnector::handleError);
 }
 
-bool NetworkConnector::begin(bool rts)
+bool NetworkConnector::begin(const SerialPortDevice::OpenLevels &levels)
 {
-    m_rts = rts;
+    m_levels = levels;
     m_stage = Stage::LookingUp;
     if (m_address.isTls()) {
         QString reason;
@@ -85,9 +85,9 @@ bool NetworkConnector::begin(bool rts)
     return true;
 }
 
-void NetworkConnector::start(bool rts)
+void NetworkConnector::start(const SerialPortDevice::OpenLevels &levels)
 {
-    if (!begin(rts))
+    if (!begin(levels))
         return;
     QHostAddress literal;
     if (literal.setAddress(m_address.host())) {
@@ -106,9 +106,10 @@ void NetworkConnector::start(bool rts)
     });
 }
 
-void NetworkConnector::startWith(bool rts, const std::optional<QList<QHostAddress>> &addresses)
+void NetworkConnector::startWith(const SerialPortDevice::OpenLevels &levels,
+                                 const std::optional<QList<QHostAddress>> &addresses)
 {
-    if (!begin(rts))
+    if (!begin(levels))
         return;
     if (addresses)
         connectToAddresses(*addresses);
@@ -245,8 +246,11 @@ void NetworkConnector::sendLineSettings()
     settings += P::comPortCommand(P::SetStopSize, P::StopSizeOne);
     settings += P::comPortCommand(P::SetControl, P::ControlNoFlowControl);
     settings += P::comPortCommand(P::SetModemStateMask, quint8(P::ModemStateInputs | P::ModemStateDeltas));
-    // Some servers raise RTS as a client connects: say what it must be.
-    settings += P::comPortCommand(P::SetControl, m_rts ? P::ControlRtsOn : P::ControlRtsOff);
+    // Some servers raise RTS and DTR as a client connects: say what they
+    // must be, DTR too where it is the relay line, before the port is ready.
+    settings += P::comPortCommand(P::SetControl, m_levels.rts ? P::ControlRtsOn : P::ControlRtsOff);
+    if (m_levels.dtr)
+        settings += P::comPortCommand(P::SetControl, *m_levels.dtr ? P::ControlDtrOn : P::ControlDtrOff);
     if (!sendBytes(settings))
         fail(lostReason());
 }

@@ -3,6 +3,7 @@
 #include "platform/net/networkaddress.h"
 #include "platform/net/telnetcomportprotocol.h"
 #include "platform/net/tlssetup.h"
+#include "platform/serial/serialportdevice.h"
 
 #include <QHostAddress>
 #include <QList>
@@ -34,11 +35,12 @@ public:
     ~NetworkConnector() override;
 
     // Begins with a host-name lookup on the event loop, unless the host is a
-    // literal address; RTS is driven to `rts` with the line settings.
-    void start(bool rts);
+    // literal address; RTS (and DTR, when given) are driven to their levels
+    // with the line settings.
+    void start(const SerialPortDevice::OpenLevels &levels);
     // Begins with addresses looked up elsewhere; none: that lookup ran out
     // of time.
-    void startWith(bool rts, const std::optional<QList<QHostAddress>> &addresses);
+    void startWith(const SerialPortDevice::OpenLevels &levels, const std::optional<QList<QHostAddress>> &addresses);
 
     Stage stage() const { return m_stage; }
     bool isRunning() const;
@@ -63,7 +65,7 @@ signals:
     void failed(const QString &reason);
 
 private:
-    bool begin(bool rts);
+    bool begin(const SerialPortDevice::OpenLevels &levels);
     void createSocket();
     void connectToAddresses(const QList<QHostAddress> &addresses);
     void connectNext();
@@ -89,7 +91,7 @@ private:
     QSslSocket *m_sslSocket = nullptr; // m_socket, when it is one
     TelnetComPortProtocol m_protocol;
     Stage m_stage = Stage::Idle;
-    bool m_rts = false;
+    SerialPortDevice::OpenLevels m_levels;
     QList<QHostAddress> m_addresses;
     int m_nextAddress = 0;
     bool m_retryPending = false;

@@ -106,17 +106,18 @@ bool NetworkSerialPort::startConnector()
     return true;
 }
 
-bool NetworkSerialPort::open(bool rts)
+bool NetworkSerialPort::open(const OpenLevels &levels)
 {
     close();
+    m_dtrAtOpen = levels.dtr.has_value();
     const QDeadlineTimer deadline(OpenTimeoutMs);
     if (!startConnector())
         return false;
     QHostAddress literal;
     if (literal.setAddress(m_address.host()))
-        m_connector->start(rts);
+        m_connector->start(levels);
     else
-        m_connector->startWith(rts, lookUpWithin(m_address.host(), deadline));
+        m_connector->startWith(levels, lookUpWithin(m_address.host(), deadline));
 
     // Each wait emits the socket's signals, whose handlers move the open on
     // exactly as the event loop would for openInBackground().
@@ -147,12 +148,13 @@ bool NetworkSerialPort::open(bool rts)
     return m_session != nullptr;
 }
 
-void NetworkSerialPort::openInBackground(bool rts, std::function<void(bool opened)> done)
+void NetworkSerialPort::openInBackground(const OpenLevels &levels, std::function<void(bool opened)> done)
 {
     close();
     m_done = std::move(done);
+    m_dtrAtOpen = levels.dtr.has_value();
     if (startConnector())
-        m_connector->start(rts);
+        m_connector->start(levels);
 }
 
 void NetworkSerialPort::handleConnected()
@@ -161,6 +163,10 @@ void NetworkSerialPort::handleConnected()
     m_session = std::make_unique<NetworkSession>(m_connector->takeSocket(), m_connector->protocol());
     QObject::connect(m_session.get(), &NetworkSession::lineChanged, &m_context, [this] { handleLineChange(); });
     m_session->setHeartbeat(m_heartbeatOn);
+    // DTR set in the negotiation is driven like any later write of it: the
+    // release at the end drops it too.
+    if (m_dtrAtOpen)
+        m_session->noteDtrDriven();
     m_failure = Failure::None;
     m_errorString.clear();
     complete(true);

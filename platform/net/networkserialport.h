@@ -48,8 +48,10 @@ public:
     NetworkSerialPort(const NetworkSerialPort &) = delete;
     NetworkSerialPort &operator=(const NetworkSerialPort &) = delete;
 
-    bool open(bool rts) override;
-    void openInBackground(bool rts, std::function<void(bool opened)> done) override;
+    using SerialPortDevice::open;
+    using SerialPortDevice::openInBackground;
+    bool open(const OpenLevels &levels) override;
+    void openInBackground(const OpenLevels &levels, std::function<void(bool opened)> done) override;
     void close() override;
     bool setRts(bool on) override;
     bool setDtr(bool on) override;
@@ -110,6 +112,8 @@ private:
     std::function<void(bool)> m_done;
     std::function<void()> m_lineChangeHandler;
     bool m_heartbeatOn = false;
+    // Whether the open under way sets DTR, so that the session releases it.
+    bool m_dtrAtOpen = false;
     QString m_peerCertificateSummary;
     Failure m_failure = Failure::None;
     QString m_errorString;

@@ -48,6 +48,8 @@ public:
     // False when the connection is lost (then lineChanged follows).
     bool setRts(bool on);
     bool setDtr(bool on);
+    // DTR was set while the connection was negotiated: release() drops it.
+    void noteDtrDriven() { m_dtrDriven = true; }
     // The last modem state the server told of; none before the first.
     std::optional<quint8> modemState() const { return m_protocol.modemState(); }
 

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -70,6 +71,13 @@ void onFatalSignal(int signalNumber)
     ::raise(signalNumber);
 }
 
+// Registered with atexit(): it runs after the code that called exit() and
+// before the objects of the libraries are destroyed.
+void releaseAtExit()
+{
+    release();
+}
+
 } // namespace
 
 void FatalSignalRelease::install()
@@ -87,6 +95,8 @@ void FatalSignalRelease::install()
     action.sa_flags = SA_ONSTACK | SA_RESETHAND;
     for (int signalNumber : fatalSignals)
         ::sigaction(signalNumber, &action, nullptr);
+
+    std::atexit(releaseAtExit);
 }
 
 void FatalSignalRelease::arm(const SerialPortDevice::CrashRelease &release)

@@ -8,16 +8,26 @@
 // take its default course (core dump, exit status) as if it had not been
 // there.
 //
+// The same release runs when something calls exit() while the output is
+// keyed: a library ends the program that way without asking, and no window
+// or engine code runs then. Qt's xcb platform does it when the X connection
+// breaks (the X server died, the session ended), and older versions of its
+// Wayland platform when the compositor goes. Later ones call _exit(), which
+// no handler sees: there only the port's own hang-up on close (HUPCL) or the
+// device server's release of a vanished client is left.
+//
 // This is the program's one piece of process-wide state: a signal handler
 // has nowhere else to look. It holds only the armed release (a descriptor
 // and a few bytes, copied into fixed storage) and the handler's stack, and
 // nothing in the program reads it but the handler.
 namespace FatalSignalRelease {
 
-// Installs the handlers. They run on a stack of their own for the calling
-// thread, so that a runaway recursion there still lets them run: call once,
-// early, on the main thread (where the user interface and the relay run).
-// Without Unix signals it does nothing.
+// Installs the handlers and registers the release at exit(). The signal
+// handlers run on a stack of their own for the calling thread, so that a
+// runaway recursion there still lets them run: call once, early, on the main
+// thread (where the user interface and the relay run). An ordinary end has
+// disarmed by then, and the exit release does nothing. Without Unix signals
+// it does nothing.
 void install();
 
 // Called on the user-interface thread as the output is keyed: what the

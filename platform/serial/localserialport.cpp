@@ -14,7 +14,7 @@ LocalSerialPort::~LocalSerialPort()
     close();
 }
 
-bool LocalSerialPort::open(bool rts)
+bool LocalSerialPort::open(const OpenLevels &levels)
 {
     // QSerialPort's lock file is named after the path it is given, and root
     // is not stopped by TIOCEXCL: open the real device, so that a by-id link
@@ -34,8 +34,10 @@ bool LocalSerialPort::open(bool rts)
     m_port.setReadBufferSize(1024);
     if (!m_port.open(QIODevice::ReadWrite))
         return fail(Failure::OpenFailed);
-    // Linux raises RTS and DTR as it opens a tty; put RTS where it belongs at once.
-    if (!m_port.setRequestToSend(rts)) {
+    // Linux raises RTS and DTR as it opens a tty; put both where they belong
+    // at once, before the port counts as open. A relay on either line would
+    // otherwise key the transmitter at every reopen.
+    if (!m_port.setRequestToSend(levels.rts) || (levels.dtr && !m_port.setDataTerminalReady(*levels.dtr))) {
         fail(Failure::OpenFailed);
         m_port.close();
         return false;

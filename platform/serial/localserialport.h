@@ -15,7 +15,8 @@ public:
     explicit LocalSerialPort(const QString &devicePath);
     ~LocalSerialPort() override;
 
-    bool open(bool rts) override;
+    using SerialPortDevice::open;
+    bool open(const OpenLevels &levels) override;
     void close() override;
     bool setRts(bool on) override;
     bool setDtr(bool on) override;

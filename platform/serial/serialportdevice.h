@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 // One serial port as the program uses it: only its modem-control lines, RTS
 // (or DTR) driven and CTS (or DSR, DCD, RI) sensed; never a data byte, apart
@@ -35,17 +36,36 @@ public:
         QByteArray bytes; // SocketBytes: what lowers the lines at the far end
     };
 
+    // The modem-control levels an open puts on the port. DTR empty: left as
+    // the platform leaves it (Linux raises it), for a port where DTR is not
+    // the relay line.
+    struct OpenLevels
+    {
+        bool rts = false;
+        std::optional<bool> dtr;
+    };
+
     virtual ~SerialPortDevice() = default;
 
-    // Acquires the port at 9600 8N1 without handshaking and drives RTS to
-    // `rts` straight away, so that whatever the platform does to RTS while
-    // opening lasts as short a time as it can. May wait, but never longer
-    // than a network port's bounded open.
-    virtual bool open(bool rts) = 0;
+    // Acquires the port at 9600 8N1 without handshaking and drives RTS (and
+    // DTR, when given) to their levels straight away, as part of the open:
+    // whatever the platform does to them while opening lasts as short a time
+    // as it can, and a relay on either line is never keyed by a reopen. May
+    // wait, but never longer than a network port's bounded open.
+    virtual bool open(const OpenLevels &levels) = 0;
+    // DTR left to the platform.
+    bool open(bool rts) { return open(OpenLevels{rts, std::nullopt}); }
     // Opens without ever waiting on the caller's thread: `done` runs later on
     // this thread with the result (or at once, for a port whose open never
     // waits). Never runs after close() or the device's destruction.
-    virtual void openInBackground(bool rts, std::function<void(bool opened)> done) { done(open(rts)); }
+    virtual void openInBackground(const OpenLevels &levels, std::function<void(bool opened)> done)
+    {
+        done(open(levels));
+    }
+    void openInBackground(bool rts, std::function<void(bool opened)> done)
+    {
+        openInBackground(OpenLevels{rts, std::nullopt}, std::move(done));
+    }
     // Releases the port (and stops a background open). Safe to call on a
     // port that is not open.
     virtual void close() = 0;

@@ -13,9 +13,10 @@ public:
     {
     }
 
-    bool open(bool rts) override
+    using SerialPortDevice::open;
+    bool open(const OpenLevels &levels) override
     {
-        (void)rts;
+        (void)levels;
         return false;
     }
     void close() override {}

@@ -1,4 +1,4 @@
-"""A program that crashes while keyed leaves the transmitter released.
+"""A crash or a library's exit() while keyed leaves the transmitter released.
 
 The program arms its fatal-signal release while the output is keyed: a
 SIGSEGV lowers RTS on the output port (a local port through TIOCMBIC, a
@@ -19,11 +19,13 @@ Run under a private X server:
 
 import os
 import signal
+import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from zelvo_e2e import FootswitchRig, ProgramTestCase, run_tests  # noqa: E402
+from zelvo_e2e.mainwindowdriver import MainWindowDriver  # noqa: E402
 from zelvo_e2e.networkpeer import NetworkRig  # noqa: E402
 
 OPTIONS = None
@@ -47,6 +49,12 @@ class CrashReleaseCase:
     def test_sigsegv_while_keyed_lowers_the_output_and_still_ends_the_process_by_the_signal(self):
         self.rig.send_signal(signal.SIGSEGV)
         self.assertEqual(self.rig.wait(10.0), -signal.SIGSEGV, "the default action of SIGSEGV did not run")
+        self.rig.wait_for_rts(self.rig.output, 0)
+
+    def test_a_broken_x_connection_while_keyed_lowers_the_output_as_qt_exits(self):
+        # The server closes the connection as when it dies; the test's server lives on.
+        subprocess.run(["xdotool", "windowkill", str(MainWindowDriver(self.rig).main_window())], check=True)
+        self.assertEqual(self.rig.wait(10.0), 1, "the program did not end by exit(1)")
         self.rig.wait_for_rts(self.rig.output, 0)
 
 

@@ -172,6 +172,19 @@ class UnloadWithMessageOpen(MainWindowTestCase):
         self.assertEqual(self.rig.rts(self.rig.port(1)), 0, "the input's supply left raised")
 
 
+class UnloadWithFileDialogOpen(MainWindowTestCase):
+    def test_sigterm_while_a_file_dialog_of_the_settings_window_is_open_exits_with_status_0(self):
+        self.start()
+        self.ui.wait_until_active(self.ui.main_window())
+        self.ui.choose_menu_item("f", "s")
+        self.ui.wait_until_active(self.ui.wait_for_window("^Settings$"))
+        # The TLS page, its first file's field, the Browse button beside it.
+        self.ui.key("alt+t", "alt+c", "Tab", "space")
+        self.ui.wait_until_active(self.ui.wait_for_window("^CA certificates$"))
+        self.assertEqual(self.terminate_and_wait(), 0)
+        self.assert_released_at_end(1, 2)
+
+
 class UnloadWhileKeyed(MainWindowTestCase):
     def test_sigterm_while_the_footswitch_keys_the_transmitter_releases_the_output(self):
         self.start()

@@ -26,7 +26,7 @@ clients, e.g. `socat - TCP:127.0.0.1:M`):
     gone                           the client disconnected
     data N                         the client sent N data bytes (outside
                                    Telnet commands), e.g. a heartbeat
-    state rts=0|1 cts=0|1 baud=N bytesize=N parity=P stopbits=N rtscts=0|1 client=0|1
+    state rts=0|1 cts=0|1 baud=N bytesize=N parity=P stopbits=N rtscts=0|1 client=0|1 dtr=0|1
                                    answer to "state"
   commands it reads:
     cts 1 / cts 0    drive CTS; the client is notified within 10 to 20 ms
@@ -220,8 +220,8 @@ class Peer:
             self.report('cts %d %d' % (self.port.cts, time.monotonic_ns()))
         elif words[0] == 'state':
             p = self.port
-            self.report('state rts=%d cts=%d baud=%d bytesize=%d parity=%s stopbits=%s rtscts=%d client=%d' % (
-                p.rts, p.cts, p.baudrate, p.bytesize, p.parity, p.stopbits, p.rtscts, self.client is not None))
+            self.report('state rts=%d cts=%d baud=%d bytesize=%d parity=%s stopbits=%s rtscts=%d client=%d dtr=%d' % (
+                p.rts, p.cts, p.baudrate, p.bytesize, p.parity, p.stopbits, p.rtscts, self.client is not None, p.dtr))
         elif words[0] == 'drop':
             self.drop_client()
         elif words[0] == 'quit':

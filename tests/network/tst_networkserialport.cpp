@@ -231,14 +231,15 @@ private slots:
         port.close();
     }
 
-    void shouldOpenWithRtsHighWhenAskedTo()
+    void shouldOpenWithRtsAndDtrAsAskedTo()
     {
         Rfc2217PeerProcess peer;
         QVERIFY2(peer.start(), qPrintable(peer.errorOutput()));
         NetworkSerialPort port(peer.address());
-        QVERIFY2(port.open(true), qPrintable(port.errorString()));
+        QVERIFY2(port.open(SerialPortDevice::OpenLevels{true, true}), qPrintable(port.errorString()));
         peer.requestState();
         QTRY_VERIFY(peer.lastState().contains(QLatin1String("rts=1")));
+        QVERIFY2(peer.lastState().contains(QLatin1String("dtr=1")), qPrintable(peer.lastState()));
     }
 
     void shouldFollowCtsOfTheRemotePort()

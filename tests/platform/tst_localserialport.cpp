@@ -30,7 +30,7 @@ private slots:
     void closingAPortThatIsNotOpenDoesNothing();
 
     void drivesRtsOnTheLine();
-    void appliesRtsRightAfterOpen();
+    void appliesRtsAndDtrRightAfterOpen();
     void readsCtsFromTheLine();
     void failsToReadCtsOfAPortThatIsNotOpen();
     void reportsDeviceLostWhenTheDeviceGoesAway();
@@ -144,7 +144,7 @@ void TestLocalSerialPort::drivesRtsOnTheLine()
     QCOMPARE(m_lines->rtsWrites(dev).size(), 3);
 }
 
-void TestLocalSerialPort::appliesRtsRightAfterOpen()
+void TestLocalSerialPort::appliesRtsAndDtrRightAfterOpen()
 {
     const QString dev = m_pty->modemLinesName();
     LocalSerialPort port(m_pty->slavePath());
@@ -161,6 +161,11 @@ void TestLocalSerialPort::appliesRtsRightAfterOpen()
     const QJsonArray writes = m_lines->rtsWrites(dev);
     QCOMPARE(writes.size(), before + 1);
     QCOMPARE(writes.last()[QLatin1String("values")][QLatin1String("RTS")].toInt(-1), 0);
+
+    port.close(); // and DTR, where the open is given its level (a relay on DTR)
+    QVERIFY(m_lines->setLine(dev, QStringLiteral("DTR"), true));
+    QVERIFY2(port.open(SerialPortDevice::OpenLevels{false, false}), qPrintable(port.errorString()));
+    QVERIFY(!m_lines->line(dev, QStringLiteral("DTR")));
 }
 
 void TestLocalSerialPort::readsCtsFromTheLine()

@@ -60,13 +60,16 @@ private:
         Device(int number, std::shared_ptr<FakeLineState> state, QStringList &log)
             : m_number(number), m_state(std::move(state)), m_log(log) {}
 
-        bool open(bool rts) override
+        bool open(const OpenLevels &levels) override
         {
-            m_log.append(QStringLiteral("open %1 rts=%2").arg(m_number).arg(int(rts)));
+            m_log.append(QStringLiteral("open %1 rts=%2").arg(m_number).arg(int(levels.rts))
+                         + (levels.dtr ? QStringLiteral(" dtr=%1").arg(int(*levels.dtr)) : QString()));
             if (!m_state->exists || m_state->open)
                 return fail(Failure::OpenFailed, QStringLiteral("not available"));
             m_state->open = m_isOpen = true;
-            m_state->rts = rts;
+            m_state->rts = levels.rts;
+            // As Linux does: DTR raised by the open unless set with it.
+            m_state->dtr = levels.dtr && !m_state->refuseDtr ? *levels.dtr : true;
             return true;
         }
         void close() override

@@ -172,8 +172,8 @@ void ZelvoFootswitch2::setVisible(bool visible)
 
 void ZelvoFootswitch2::focusWindowChanged(QWindow *focus)
 {
-    if (!focus)
-        return; // another application: the last window of ours is still the one that counts
+    if (!focus || m_unloaded)
+        return; // another application (the last window of ours is still the one that counts), or the end
     if (focus == windowHandle()) {
         if (m_activateOnReturn && m_firstShowDone) {
             m_activateOnReturn = false;
@@ -244,6 +244,9 @@ void ZelvoFootswitch2::Form_Unload()
         return;
     m_unloaded = true;
     Timer1.stop();
+    // The transmitter first, whatever else is under way: both lines drop
+    // and the ports close before anything below can go wrong.
+    m_engine.shutdown();
 
     // One write to the disk for all of them: the window is still on screen.
     QList<std::pair<QString, QString>> values{
@@ -258,11 +261,18 @@ void ZelvoFootswitch2::Form_Unload()
         values.append({RelaySettings::comPortOut, ComPortOut});
     m_platform.settings->saveTogether(values);
 
-    // End at once: no event of either window runs any more. The About
-    // window goes without its own closing behaviour; both lines drop RTS.
+    // The other windows go without their own behaviour (the ports stay
+    // closed). The About window runs no event loop of its own and goes at
+    // once. The settings window goes later: the unload may come from inside
+    // one of its dialogs' event loops (a termination signal arrives through
+    // any loop), which must unwind through it first. quit() closes what is
+    // still open (a file dialog, a message box) and ends every loop, the
+    // nested ones too.
     delete m_about;
-    delete m_settingsWindow;
-    m_engine.shutdown();
+    if (m_settingsWindow) {
+        m_settingsWindow->reject();
+        m_settingsWindow->deleteLater();
+    }
     QCoreApplication::quit();
 }
 

@@ -118,10 +118,16 @@ TlsPage::FileEntry TlsPage::addFileRow(const QString &label, const QString &name
 void TlsPage::browse(QLineEdit *edit, const QString &title)
 {
     const QString start = edit->text().trimmed().isEmpty() ? QDir::homePath() : QFileInfo(edit->text().trimmed()).path();
-    const QString chosen = QFileDialog::getOpenFileName(
-        this, title, start, QStringLiteral("PEM files (*.pem *.crt *.cer *.key);;All files (*)"));
-    if (!chosen.isEmpty())
-        edit->setText(chosen);
+    // Opened, not run: a static getOpenFileName() would spin an event loop
+    // of its own beneath this page, and a program asked to end meanwhile
+    // would have to return into it.
+    auto *dialog =
+        new QFileDialog(this, title, start, QStringLiteral("PEM files (*.pem *.crt *.cer *.key);;All files (*)"));
+    dialog->setObjectName(QStringLiteral("tlsFileDialog"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    connect(dialog, &QFileDialog::fileSelected, edit, &QLineEdit::setText);
+    dialog->open();
 }
 
 void TlsPage::load(const SettingsStore &settings)
