@@ -3,6 +3,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <clocale>
 #include <tuple>
 
 #include <hamlib/rig.h>
@@ -29,12 +30,12 @@ class CatWorker : public QObject
 public:
     ~CatWorker() override { closeRig(); }
 
-    void open(const RigAddress &address)
+    void open(quint64 request, const RigAddress &address)
     {
         closeRig();
         RIG *rig = rig_init(rig_model_t(address.model));
         if (!rig) {
-            emit openDone(false, QStringLiteral("Hamlib knows no rig model %1").arg(address.model));
+            emit openDone(request, false, QStringLiteral("Hamlib knows no rig model %1").arg(address.model));
             return;
         }
         const auto set = [rig](const char *name, const QByteArray &value) {
@@ -52,22 +53,22 @@ public:
         const int result = rig_open(rig);
         if (result != RIG_OK) {
             rig_cleanup(rig);
-            emit openDone(false, hamlibError(result));
+            emit openDone(request, false, hamlibError(result));
             return;
         }
         m_rig = rig;
-        emit openDone(true, {});
+        emit openDone(request, true, {});
     }
 
-    void setPtt(bool on)
+    void setPtt(quint64 request, bool on)
     {
         if (!m_rig) {
-            emit pttDone(false, on, false, QStringLiteral("the rig is not open"));
+            emit pttDone(request, false, on, false, QStringLiteral("the rig is not open"));
             return;
         }
         int result = rig_set_ptt(m_rig, RIG_VFO_CURR, on ? RIG_PTT_ON : RIG_PTT_OFF);
         if (result != RIG_OK) {
-            emit pttDone(false, on, false, hamlibError(result));
+            emit pttDone(request, false, on, false, hamlibError(result));
             return;
         }
         bool confirmed = true;
@@ -75,12 +76,12 @@ public:
             ptt_t ptt = RIG_PTT_OFF;
             result = rig_get_ptt(m_rig, RIG_VFO_CURR, &ptt);
             if (result != RIG_OK) {
-                emit pttDone(false, on, false, hamlibError(result));
+                emit pttDone(request, false, on, false, hamlibError(result));
                 return;
             }
             confirmed = (ptt != RIG_PTT_OFF) == on;
         }
-        emit pttDone(true, on, confirmed, {});
+        emit pttDone(request, true, on, confirmed, {});
     }
 
     // PTT off first: a rigctld keeps its rig keyed when its client goes.
@@ -95,8 +96,8 @@ public:
     }
 
 signals:
-    void openDone(bool ok, const QString &error);
-    void pttDone(bool ok, bool on, bool confirmed, const QString &error);
+    void openDone(quint64 request, bool ok, const QString &error);
+    void pttDone(quint64 request, bool ok, bool on, bool confirmed, const QString &error);
 
 private:
     RIG *m_rig = nullptr;
@@ -104,18 +105,48 @@ private:
 
 } // namespace
 
-CatRig::CatRig(QObject *parent)
+CatRig::CatRig(QThread &hamlibThread, QObject *parent)
     : QObject(parent)
 {
     m_answerTimeout.setSingleShot(true);
     m_answerTimeout.setInterval(AnswerTimeoutMs);
     connect(&m_answerTimeout, &QTimer::timeout, this, &CatRig::noAnswer);
+    rig_set_debug(RIG_DEBUG_NONE);
+    std::setlocale(LC_NUMERIC, "C");
+    auto *worker = new CatWorker;
+    worker->moveToThread(&hamlibThread);
+    m_worker = worker;
+    // Each answer carries the number of its request: one that comes after
+    // the rig was given up (or closed) says nothing any more.
+    connect(worker, &CatWorker::openDone, this, [this](quint64 request, bool ok, const QString &error) {
+        if (request != m_request)
+            return;
+        m_answerTimeout.stop();
+        m_open = ok;
+        emit opened(ok, error);
+    });
+    connect(worker, &CatWorker::pttDone, this,
+            [this](quint64 request, bool ok, bool on, bool confirmed, const QString &error) {
+                if (request != m_request || !m_open)
+                    return;
+                m_answerTimeout.stop();
+                if (!ok) {
+                    m_open = false;
+                    emit lost(error);
+                    return;
+                }
+                emit pttSet(on, confirmed);
+            });
 }
 
 CatRig::~CatRig()
 {
-    close();
-    abandonWorker();
+    // The worker releases and closes the rig on its own thread, whatever it
+    // is busy with now, and then goes; nobody waits for it.
+    disconnect(m_worker, nullptr, this, nullptr);
+    auto *worker = static_cast<CatWorker *>(m_worker);
+    QMetaObject::invokeMethod(worker, [worker] { worker->closeRig(); }, Qt::QueuedConnection);
+    worker->deleteLater();
 }
 
 QList<RigModel> CatRig::models()
@@ -136,85 +167,41 @@ QList<RigModel> CatRig::models()
     return models;
 }
 
-void CatRig::startWorker()
+template<typename Call>
+void CatRig::request(Call call)
 {
-    if (m_thread)
-        return;
-    rig_set_debug(RIG_DEBUG_NONE);
-    m_thread = new QThread;
-    m_thread->setObjectName(QStringLiteral("cat"));
-    auto *worker = new CatWorker;
-    worker->moveToThread(m_thread);
-    m_worker = worker;
-    connect(m_thread, &QThread::finished, worker, &QObject::deleteLater);
-    connect(m_thread, &QThread::finished, m_thread, &QObject::deleteLater);
-    connect(worker, &CatWorker::openDone, this, [this](bool ok, const QString &error) {
-        m_answerTimeout.stop();
-        m_open = ok;
-        emit opened(ok, error);
-    });
-    connect(worker, &CatWorker::pttDone, this, [this](bool ok, bool on, bool confirmed, const QString &error) {
-        m_answerTimeout.stop();
-        if (!m_open)
-            return; // closed meanwhile
-        if (!ok) {
-            m_open = false;
-            emit lost(error);
-            return;
-        }
-        emit pttSet(on, confirmed);
-    });
-    m_thread->start();
+    const quint64 request = ++m_request;
+    m_answerTimeout.start();
+    auto *worker = static_cast<CatWorker *>(m_worker);
+    QMetaObject::invokeMethod(worker, [worker, request, call] { call(worker, request); }, Qt::QueuedConnection);
 }
 
 void CatRig::open(const RigAddress &address)
 {
-    startWorker();
-    m_answerTimeout.start();
-    auto *worker = static_cast<CatWorker *>(m_worker);
-    QMetaObject::invokeMethod(worker, [worker, address] { worker->open(address); }, Qt::QueuedConnection);
+    request([address](CatWorker *worker, quint64 request) { worker->open(request, address); });
 }
 
 void CatRig::setPtt(bool on)
 {
-    if (!m_worker)
+    if (!m_open)
         return;
-    m_answerTimeout.start();
-    auto *worker = static_cast<CatWorker *>(m_worker);
-    QMetaObject::invokeMethod(worker, [worker, on] { worker->setPtt(on); }, Qt::QueuedConnection);
+    request([on](CatWorker *worker, quint64 request) { worker->setPtt(request, on); });
 }
 
 void CatRig::close()
 {
     m_open = false;
     m_answerTimeout.stop();
-    if (!m_worker)
-        return;
+    ++m_request;
     auto *worker = static_cast<CatWorker *>(m_worker);
     QMetaObject::invokeMethod(worker, [worker] { worker->closeRig(); }, Qt::QueuedConnection);
-}
-
-void CatRig::abandonWorker()
-{
-    if (!m_thread)
-        return;
-    // Whatever it is stuck in, the thread releases and closes the rig when
-    // it gets back, then ends and cleans up after itself; nobody waits.
-    disconnect(m_worker, nullptr, this, nullptr);
-    auto *worker = static_cast<CatWorker *>(m_worker);
-    QMetaObject::invokeMethod(worker, [worker] {
-        worker->closeRig();
-        QThread::currentThread()->quit();
-    }, Qt::QueuedConnection);
-    m_thread = nullptr;
-    m_worker = nullptr;
 }
 
 void CatRig::noAnswer()
 {
     const bool wasOpen = m_open;
     m_open = false;
-    abandonWorker();
+    ++m_request;
     const QString error = QStringLiteral("no answer within %1 ms").arg(AnswerTimeoutMs);
     if (wasOpen)
         emit lost(error);

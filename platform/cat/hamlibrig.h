@@ -35,12 +35,18 @@ struct RigModel
     QString name;
 };
 
-// Every Hamlib call blocks, for as long as the rig or the daemon takes:
-// each runs on a thread of this object's own, never on the caller's. The
-// caller's thread only sees the results, as signals. A request that gets no
-// answer within AnswerTimeoutMs counts as a lost rig, even while the call is
-// still stuck inside Hamlib; the thread is then left to finish on its own
-// and is never waited for.
+// Every Hamlib call blocks, for as long as the rig or the daemon takes: each
+// runs on the Hamlib thread the owner gives, never on the caller's, and the
+// caller's thread only sees the results, as signals. All rigs share that one
+// thread, because Hamlib switches the process's locale around its calls and
+// two calls at once would tear it. A request that gets no answer within
+// AnswerTimeoutMs counts as a lost rig, even while the call is still stuck
+// inside Hamlib; its late answer is ignored.
+//
+// The first CatRig sets the process's numeric locale to "C". Hamlib saves
+// the locale's name, switches to "C" and back around its calls, and with any
+// other locale the name it saved has been freed by the switch (Hamlib 4.5).
+// Qt formats numbers on its own, so nothing else here depends on it.
 class CatRig : public QObject
 {
     Q_OBJECT
@@ -48,7 +54,7 @@ class CatRig : public QObject
 public:
     static constexpr int AnswerTimeoutMs = 3000;
 
-    explicit CatRig(QObject *parent = nullptr);
+    explicit CatRig(QThread &hamlibThread, QObject *parent = nullptr);
     ~CatRig() override;
 
     // Every model Hamlib knows, by manufacturer and name.
@@ -70,12 +76,13 @@ signals:
     void lost(const QString &error);
 
 private:
-    void startWorker();
-    void abandonWorker();
+    template<typename Call>
+    void request(Call call);
     void noAnswer();
 
-    QThread *m_thread = nullptr;
     QObject *m_worker = nullptr;
+    // Counts requests, so that an answer that came too late is known.
+    quint64 m_request = 0;
     bool m_open = false;
     QTimer m_answerTimeout;
 };

@@ -2,6 +2,7 @@
 #include "support/rigtool.h"
 
 #include <QSignalSpy>
+#include <QThread>
 #include <QTest>
 
 // A radio keyed through Hamlib: its dummy rig in this process, and a real
@@ -12,6 +13,12 @@ class tst_CatRig : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { m_hamlib.start(); }
+    void cleanupTestCase()
+    {
+        m_hamlib.quit();
+        m_hamlib.wait();
+    }
     void shouldListHamlibsOwnModels();
     void shouldKeyAndReleaseThroughHamlib_data();
     void shouldKeyAndReleaseThroughHamlib();
@@ -21,6 +28,8 @@ private:
     // A rigctld that runs until the process's input ends; its port.
     static int startRigctld(QProcess &process, int port = 0);
     static int pttOf(int port);
+
+    QThread m_hamlib;
 };
 
 int tst_CatRig::startRigctld(QProcess &process, int port)
@@ -70,7 +79,7 @@ void tst_CatRig::shouldKeyAndReleaseThroughHamlib()
         QVERIFY2(port, qPrintable(daemon.readAllStandardError()));
         address = RigAddress{RigAddress::rigctldModel, QStringLiteral("127.0.0.1:%1").arg(port), 0};
     }
-    CatRig rig;
+    CatRig rig(m_hamlib);
     QSignalSpy opened(&rig, &CatRig::opened);
     QSignalSpy ptt(&rig, &CatRig::pttSet);
     rig.open(address);
@@ -92,7 +101,7 @@ void tst_CatRig::shouldReportARigctldKilledWhileKeyedOnceAndOpenAgainWhenItIsBac
     QProcess daemon;
     const int port = startRigctld(daemon);
     QVERIFY(port);
-    CatRig rig;
+    CatRig rig(m_hamlib);
     QSignalSpy opened(&rig, &CatRig::opened);
     QSignalSpy ptt(&rig, &CatRig::pttSet);
     QSignalSpy lost(&rig, &CatRig::lost);
