@@ -22,6 +22,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -48,16 +49,24 @@ bool hasOption(int argc, char *argv[], const char *option)
     return false;
 }
 
+// Hands over to a copy that runs already, and says with what status this one
+// ends; nothing when this one is the copy that runs.
+std::optional<int> handOverToRunningCopy(QCoreApplication &app, SingleInstance &instance)
+{
+    if (instance.claim())
+        return std::nullopt;
+    QObject::connect(&instance, &SingleInstance::handedOver, &app, &QCoreApplication::exit);
+    instance.handOver();
+    return app.exec();
+}
+
 // The same engine and settings as the window, and the same one-program lock.
 int runWithoutWindow(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     SingleInstance instance(QSettingsStore::defaultFileName());
-    if (!instance.claim()) {
-        QObject::connect(&instance, &SingleInstance::handedOver, &app, &QCoreApplication::exit);
-        instance.handOver();
-        return app.exec();
-    }
+    if (const std::optional<int> status = handOverToRunningCopy(app, instance))
+        return *status;
     QSettingsStore settings;
     StoredPortMappings mappings(settings);
     SystemSerialPorts ports(mappings);
@@ -113,11 +122,8 @@ int main(int argc, char *argv[])
     // Before anything reads or writes a setting or a port: a second copy
     // would fight the first over both.
     SingleInstance instance(QSettingsStore::defaultFileName());
-    if (!instance.claim()) {
-        QObject::connect(&instance, &SingleInstance::handedOver, &app, &QCoreApplication::exit);
-        instance.handOver();
-        return app.exec();
-    }
+    if (const std::optional<int> status = handOverToRunningCopy(app, instance))
+        return *status;
 
     QSettingsStore settings;
     StoredPortMappings mappings(settings);
