@@ -280,12 +280,7 @@ void NetworkConnector::checkLineSettings()
 
 bool NetworkConnector::sendBytes(const QByteArray &bytes)
 {
-    if (m_socket->state() != QAbstractSocket::ConnectedState)
-        return false;
-    if (m_socket->write(bytes) != bytes.size())
-        return false;
-    m_socket->flush();
-    return m_socket->state() == QAbstractSocket::ConnectedState;
+    return sendNow(*m_socket, bytes);
 }
 
 void NetworkConnector::succeed()

@@ -123,16 +123,21 @@ bool NetworkSession::sendControl(quint8 value)
     return true;
 }
 
-bool NetworkSession::sendBytes(const QByteArray &bytes)
+bool sendNow(QTcpSocket &socket, const QByteArray &bytes)
 {
-    if (m_socket->state() != QAbstractSocket::ConnectedState)
+    if (socket.state() != QAbstractSocket::ConnectedState)
         return false;
-    if (m_socket->write(bytes) != bytes.size())
+    if (socket.write(bytes) != bytes.size())
         return false;
     // Hand it to the kernel now rather than at the next turn of the event
-    // loop; flush() does not block.
-    m_socket->flush();
-    return m_socket->state() == QAbstractSocket::ConnectedState;
+    // loop.
+    socket.flush();
+    return socket.state() == QAbstractSocket::ConnectedState;
+}
+
+bool NetworkSession::sendBytes(const QByteArray &bytes)
+{
+    return sendNow(*m_socket, bytes);
 }
 
 void NetworkSession::setHeartbeat(bool on)

@@ -10,6 +10,10 @@
 
 class QTcpSocket;
 
+// Writes `bytes` and hands them to the kernel at once (flush() does not
+// block). False when the socket is not connected or refuses them.
+bool sendNow(QTcpSocket &socket, const QByteArray &bytes);
+
 // An open connection to a port on a device server, once the line settings
 // are agreed: the server's modem state as it arrives, our control lines,
 // the heartbeat, and noticing that the link is gone. Every call returns
