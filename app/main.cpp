@@ -1,6 +1,7 @@
 #include "core/appinfo.h"
 #include "core/headlessstation.h"
 #include "core/keyingengine.h"
+#include "platform/cat/hamlibrig.h"
 #include "core/storedportmappings.h"
 #include "ui/mainwindow/zelvofootswitch2.h"
 #include "platform/desktop/desktophelpviewer.h"
@@ -70,7 +71,9 @@ int runWithoutWindow(int argc, char *argv[])
     QSettingsStore settings;
     StoredPortMappings mappings(settings);
     SystemSerialPorts ports(mappings);
+    HamlibThread hamlib;
     KeyingEngine engine(ports);
+    engine.setHamlibThread(&hamlib.thread());
     QTextStream out(stdout);
     HeadlessStation station(engine, settings, out);
     TerminationSignals termination;
@@ -82,6 +85,7 @@ int runWithoutWindow(int argc, char *argv[])
         return 1;
     const int status = app.exec();
     station.stop();
+    engine.finishShutdown();
     ports.finishClosing(ClosingConnections::BoundMs);
     return status;
 }
@@ -137,7 +141,9 @@ int main(int argc, char *argv[])
     NativeTaskbarPresence taskbar;
     QSerialDeviceCatalog devices;
 
+    HamlibThread hamlib;
     KeyingEngine engine(ports);
+    engine.setHamlibThread(&hamlib.thread());
     ZelvoFootswitch2 window(PlatformServices{
         .settings = &settings,
         .ports = &ports,
@@ -165,6 +171,8 @@ int main(int argc, char *argv[])
 
     window.show();
     const int result = app.exec();
+    // Outputs in sequence release in order, with their tails.
+    engine.finishShutdown();
     // A port closed as the window went has its release on the way; let it
     // reach a remote relay before the program ends.
     ports.finishClosing(ClosingConnections::BoundMs);

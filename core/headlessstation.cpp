@@ -52,6 +52,14 @@ HeadlessStation::HeadlessStation(KeyingEngine &engine, const SettingsStore &sett
         write(QStringLiteral("port-failed ") + QString(message).replace(QLatin1Char('\n'), QLatin1Char(' ')).simplified());
     });
     connect(&m_engine, &KeyingEngine::portsChanged, this, &HeadlessStation::reportPorts);
+    // A chain's walk, step by step: "outputs-keyed 2/3".
+    connect(&m_engine, &KeyingEngine::outputsKeyedChanged, this, [this](int keyed, int count) {
+        if (count > 1)
+            write(QStringLiteral("outputs-keyed %1/%2").arg(keyed).arg(count));
+    });
+    connect(&m_engine, &KeyingEngine::inhibitedChanged, this, [this](bool inhibited) {
+        write(inhibited ? QStringLiteral("inhibited") : QStringLiteral("inhibit-ended"));
+    });
 }
 
 bool HeadlessStation::start()
@@ -109,4 +117,15 @@ void HeadlessStation::reportPorts()
     };
     report(input, m_engine.inputSupervisor(), m_lastInput);
     report(output, m_engine.outputSupervisor(), m_lastOutput);
+    m_lastMore.resize(m_engine.outputCount());
+    for (int index = 1; index < m_engine.outputCount(); ++index) {
+        const KeyedOutput &more = m_engine.outputAt(index);
+        const QString number = more.portNumber();
+        const QString line = QStringLiteral("output%1 %2%3 %4")
+                                 .arg(index + 1)
+                                 .arg(number.isEmpty() ? QString() : QStringLiteral("Com%1 ").arg(number),
+                                      more.location(), portStateName(more.state()));
+        if (line != m_lastMore[index] && (more.state() != PortSupervisor::State::Closed || !m_lastMore[index].isEmpty()))
+            write(m_lastMore[index] = line);
+    }
 }

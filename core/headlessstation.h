@@ -44,4 +44,5 @@ private:
     QTimer m_poll;
     QString m_lastInput;
     QString m_lastOutput;
+    QStringList m_lastMore;
 };

@@ -1,17 +1,23 @@
 #include "core/keyingengine.h"
 
+#include "core/catradiooutput.h"
 #include "core/portmessages.h"
 #include "core/relaysettings.h"
 #include "core/stationsettings.h"
 #include "platform/process/fatalsignalrelease.h"
 
+#include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QLoggingCategory>
 
 // Off unless asked for (QT_LOGGING_RULES="zelvo.engine.debug=true"): every
-// transition, for a test or a user who wants to see what the engine does.
+// transition and every step of a walk, for a test or a user who wants to see
+// what the engine does.
 Q_LOGGING_CATEGORY(lcEngine, "zelvo.engine", QtWarningMsg)
 
 namespace {
+
+const QString inhibitedNotice = QStringLiteral("Inhibited");
 
 // The device (as mapped) and why it could not be used, for the message.
 QString failureDetail(const SerialLine &line)
@@ -25,43 +31,76 @@ QString failureDetail(const SerialLine &line)
     return QStringLiteral("%1: %2").arg(location, reason);
 }
 
+// An output that cannot even be tried: a radio by CAT with no Hamlib thread.
+class MissingOutput : public KeyedOutput
+{
+public:
+    explicit MissingOutput(QString what, QObject *parent = nullptr)
+        : KeyedOutput(parent)
+        , m_what(std::move(what))
+    {
+    }
+    void open() override { emit failed(m_what); }
+    void close() override {}
+    bool isReady() const override { return false; }
+    bool drive(bool keyed) override { return !keyed; }
+    PortSupervisor::State state() const override { return PortSupervisor::State::NotAvailable; }
+    int retries() const override { return 0; }
+    QString location() const override { return m_what; }
+
+private:
+    QString m_what;
+};
+
 } // namespace
 
 KeyingEngine::KeyingEngine(SerialPortFactory &ports, QObject *parent)
     : QObject(parent)
+    , m_ports(ports)
     , m_input(ports)
-    , m_output(ports)
+    , m_first(ports)
 {
     m_monotonic.start();
     m_recheck.setSingleShot(true);
     m_recheck.setTimerType(Qt::PreciseTimer);
     connect(&m_recheck, &QTimer::timeout, this, &KeyingEngine::readFootswitch);
+    m_walkTimer.setSingleShot(true);
+    m_walkTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_walkTimer, &QTimer::timeout, this, &KeyingEngine::walk);
     // The footswitch circuit is fed from both RTS and DTR, so that a switch
     // wired from either works.
     m_input.setLevelsAtOpen(true, true);
     m_input.setLineChangeHandler([this] { footswitchLineChanged(); });
 
     connect(&m_inputSupervisor, &PortSupervisor::stateChanged, this, &KeyingEngine::portsChanged);
-    connect(&m_outputSupervisor, &PortSupervisor::stateChanged, this, &KeyingEngine::portsChanged);
     connect(&m_inputSupervisor, &PortSupervisor::reopened, this, &KeyingEngine::inputReady);
-    connect(&m_outputSupervisor, &PortSupervisor::reopened, this, &KeyingEngine::outputReady);
     // Queued: a failure is found inside a poll or a click, and whoever shows
     // the message must not do so inside it.
-    connect(&m_inputSupervisor, &PortSupervisor::newFailure, this, [this] { reportFailure(true); },
+    connect(&m_inputSupervisor, &PortSupervisor::newFailure, this, &KeyingEngine::reportFailure,
             Qt::QueuedConnection);
-    connect(&m_outputSupervisor, &PortSupervisor::newFailure, this, [this] { reportFailure(false); },
-            Qt::QueuedConnection);
+    m_first.setFailureMessage(
+        [this](const QString &detail) { return PortMessages::outputNotAvailable(m_outputPort, detail); });
+    connect(&m_first, &KeyedOutput::stateChanged, this, &KeyingEngine::portsChanged);
+    connect(&m_first, &KeyedOutput::ready, this, &KeyingEngine::outputReady);
+    connect(&m_first, &KeyedOutput::lost, this, [this] { outputLost(0); });
+    connect(&m_first, &KeyedOutput::failed, this, &KeyingEngine::portFailed);
 }
 
 KeyingEngine::~KeyingEngine()
 {
     shutdown();
+    // No event loop is left to walk on: whatever is still keyed is released
+    // now, last output first.
+    releaseAllNow();
+    finishClosing();
 }
 
 void KeyingEngine::configure(const SettingsStore &settings)
 {
     // Called while the ports are closed (at start, and on the return from
-    // the settings window), so nothing is keyed or timed now.
+    // the settings window), so nothing is keyed or timed now; a release
+    // walk that is somehow still under way ends here, in order.
+    releaseAllNow();
     m_options = FootswitchOptions::load(settings);
     const bool level = m_debouncer.level();
     m_debouncer = FootswitchDebouncer(m_options.debounceMs);
@@ -70,17 +109,57 @@ void KeyingEngine::configure(const SettingsStore &settings)
         m_timeout = TransmitTimeout(m_options.txTimeoutSeconds);
         setNotice({});
     }
-    // A relay on DTR opens with RTS and DTR low; on RTS, DTR is the
-    // platform's.
-    const bool dtrRelay = m_options.relayLine == StationSettings::RelayLine::Dtr;
-    m_output.setLevelsAtOpen(false, dtrRelay ? std::optional<bool>(false) : std::nullopt);
     for (int port = StationSettings::firstPort; port <= StationSettings::lastPort; ++port)
         m_heartbeat[size_t(port)] = StationSettings::heartbeatEnabled(settings, port);
+    buildChain(SequenceSettings::load(settings), settings);
+}
+
+void KeyingEngine::buildChain(const SequenceSettings::Sequence &sequence, const SettingsStore &)
+{
+    QList<OutputSequence::Timing> timings{{sequence.firstLeadMs, sequence.firstTailMs}};
+    for (const SequenceSettings::Output &wanted : sequence.more)
+        timings.append({wanted.leadMs, wanted.tailMs});
+    m_sequence = OutputSequence(timings);
+
+    for (const std::unique_ptr<KeyedOutput> &output : m_more)
+        output->close();
+    m_more.clear();
+    m_chain.assign(1, &m_first);
+    for (const SequenceSettings::Output &wanted : sequence.more) {
+        std::unique_ptr<KeyedOutput> output;
+        if (wanted.kind == SequenceSettings::Output::Kind::Cat) {
+            if (m_hamlibThread)
+                output = std::make_unique<CatRadioOutput>(*m_hamlibThread, wanted.rig);
+            else
+                output = std::make_unique<MissingOutput>(QStringLiteral("No radio by CAT in this build."));
+        } else {
+            auto relay = std::make_unique<SerialRelayOutput>(m_ports);
+            const std::optional<qint16> number = RelaySettings::portNumber(wanted.port);
+            relay->select(number.value_or(0));
+            relay->configure(wanted.line, number && m_heartbeat[size_t(*number)]);
+            relay->setFailureMessage([port = wanted.port](const QString &detail) {
+                return PortMessages::outputNotAvailable(port, detail);
+            });
+            output = std::move(relay);
+        }
+        connect(output.get(), &KeyedOutput::stateChanged, this, &KeyingEngine::portsChanged);
+        connect(output.get(), &KeyedOutput::ready, this, &KeyingEngine::outputReady);
+        connect(output.get(), &KeyedOutput::lost, this, [this, index = int(m_chain.size())] { outputLost(index); });
+        connect(output.get(), &KeyedOutput::failed, this, &KeyingEngine::portFailed, Qt::QueuedConnection);
+        m_chain.push_back(output.get());
+        m_more.push_back(std::move(output));
+    }
+
+    m_inhibitSettings = sequence.inhibit;
+    m_inhibitSupervisor.reset();
+    m_inhibitLine.reset();
+    setInhibited(false);
 }
 
 void KeyingEngine::openPorts(const QString &inputPort, const QString &outputPort)
 {
     m_shutDown = false;
+    m_closing = Closing::None;
     m_inputPort = inputPort;
     m_outputPort = outputPort;
     // Whatever the footswitch was before, it counts from its next read.
@@ -89,10 +168,32 @@ void KeyingEngine::openPorts(const QString &inputPort, const QString &outputPort
         m_debouncer.reset(false);
         emit footswitchChanged(false);
     }
-    if (m_output.isOpen())
+    if (allOutputsReady())
         enter(State::Released, Cause::OutputReady);
     else
         enter(State::OutputUnavailable, Cause::PortsClosed);
+
+    const bool inhibitElsewhere = m_inhibitSettings.enabled && m_inhibitSettings.port != inputPort;
+    if (inhibitElsewhere && !m_inhibitLine) {
+        m_inhibitLine = std::make_unique<SerialLine>(m_ports);
+        m_inhibitSupervisor = std::make_unique<PortSupervisor>(*m_inhibitLine);
+        // Fed like the footswitch: an interlock contact needs a supply too.
+        m_inhibitLine->setLevelsAtOpen(true, true);
+        m_inhibitLine->setLineChangeHandler([this] { poll(); });
+        connect(m_inhibitSupervisor.get(), &PortSupervisor::reopened, this, [this] {
+            m_inhibitSupervisor->opened();
+            readInhibit();
+        });
+        connect(m_inhibitSupervisor.get(), &PortSupervisor::newFailure, this, [this] {
+            emit portFailed(PortMessages::inputNotAvailable(m_inhibitSettings.port, failureDetail(*m_inhibitLine)));
+        }, Qt::QueuedConnection);
+        if (const std::optional<qint16> number = RelaySettings::portNumber(m_inhibitSettings.port)) {
+            m_inhibitLine->select(*number);
+            m_inhibitLine->setHeartbeat(false);
+            m_inhibitSupervisor->openLater();
+        }
+    }
+    readInhibit();
 
     if (m_input.isOpen()) {
         inputReady();
@@ -118,50 +219,62 @@ void KeyingEngine::inputReady()
         m_inputSupervisor.opened();
     m_recheck.stop();
     m_debouncer.reset(m_debouncer.level());
-    // The output is opened once the input works, and only if nothing else
-    // is bringing it back already.
-    if (m_outputSupervisor.state() == PortSupervisor::State::Closed && !m_output.isOpening()) {
-        if (m_output.isOpen())
-            outputReady();
-        else
-            openOutput();
+    readInhibit();
+    // The outputs are opened once the input works, those that nothing is
+    // bringing back already.
+    openOutputs();
+}
+
+void KeyingEngine::openOutputs()
+{
+    const std::optional<qint16> number = RelaySettings::portNumber(m_outputPort);
+    if (!number) {
+        if (m_first.supervisor().state() == PortSupervisor::State::Closed)
+            emit portFailed(PortMessages::outputNotAvailable(m_outputPort));
+        return;
+    }
+    if (!m_first.line().isOpen() && !m_first.line().isOpening()) {
+        m_first.configure(m_options.relayLine, m_heartbeat[size_t(*number)]);
+        m_first.select(*number);
+    }
+    for (KeyedOutput *output : m_chain) {
+        if (output->state() == PortSupervisor::State::Closed || output->isReady())
+            output->open();
     }
 }
 
-void KeyingEngine::openOutput()
+bool KeyingEngine::allOutputsReady() const
 {
-    m_outputSupervisor.stop();
-    const std::optional<qint16> number = RelaySettings::portNumber(m_outputPort);
-    if (!number) {
-        emit portFailed(PortMessages::outputNotAvailable(m_outputPort));
-        return;
-    }
-    m_output.select(*number);
-    // A remote relay whose server drops the lines of a silent connection
-    // needs to hear from us while we are alive, after every reopen too.
-    m_output.setHeartbeat(m_heartbeat[size_t(*number)]);
-    m_outputSupervisor.openLater();
+    return std::all_of(m_chain.cbegin(), m_chain.cend(), [](const KeyedOutput *output) { return output->isReady(); });
 }
 
 void KeyingEngine::outputReady()
 {
-    if (m_outputSupervisor.state() != PortSupervisor::State::Ready)
-        m_outputSupervisor.opened();
     // Opened released; a footswitch still held keys only at its next press.
-    if (m_state == State::OutputUnavailable)
+    if (m_state == State::OutputUnavailable && m_closing == Closing::None && allOutputsReady())
         enter(State::Released, Cause::OutputReady);
+}
+
+void KeyingEngine::outputLost(int index)
+{
+    // One output no longer follows: the descriptor the crash handler would
+    // write to is closed now, the chain cannot key as a whole, and the others
+    // are released in order. The lost one opens again in the background,
+    // released, and the chain keys at the next press.
+    FatalSignalRelease::disarm(index);
+    if (m_state != State::OutputUnavailable)
+        enter(State::OutputUnavailable, Cause::OutputLost);
     else
-        driveRelay(isKeyed());
+        walk();
 }
 
 void KeyingEngine::closePorts()
 {
     enter(State::OutputUnavailable, Cause::PortsClosed);
-    m_recheck.stop();
-    // Input first, as always: the footswitch loses its supply before the
-    // relay its drive.
-    m_inputSupervisor.stop();
-    m_outputSupervisor.stop();
+    closeInput();
+    m_closing = Closing::Ports;
+    if (m_sequence.keyedCount() == 0)
+        finishClosing();
 }
 
 void KeyingEngine::shutdown()
@@ -170,9 +283,62 @@ void KeyingEngine::shutdown()
         return;
     m_shutDown = true;
     enter(State::OutputUnavailable, Cause::Shutdown);
+    closeInput();
+    m_closing = Closing::Shutdown;
+    if (m_sequence.keyedCount() == 0)
+        finishClosing();
+}
+
+void KeyingEngine::closeInput()
+{
+    // Input first, as always: the footswitch loses its supply before the
+    // relays their drive.
     m_recheck.stop();
     m_inputSupervisor.stop();
-    m_outputSupervisor.stop();
+    if (m_inhibitSupervisor)
+        m_inhibitSupervisor->stop();
+}
+
+void KeyingEngine::finishClosing()
+{
+    const Closing closing = m_closing;
+    m_closing = Closing::None;
+    m_walkTimer.stop();
+    for (KeyedOutput *output : m_chain)
+        output->close();
+    for (int slot = 0; slot < FatalSignalRelease::slotCount; ++slot)
+        FatalSignalRelease::disarm(slot);
+    if (closing == Closing::Shutdown)
+        emit closed();
+}
+
+void KeyingEngine::finishShutdown()
+{
+    shutdown();
+    if (!isClosed()) {
+        const int boundMs = m_sequence.releaseWalkMs() + 500;
+        QEventLoop loop;
+        QTimer bound;
+        bound.setSingleShot(true);
+        connect(&bound, &QTimer::timeout, &loop, &QEventLoop::quit);
+        connect(this, &KeyingEngine::closed, &loop, &QEventLoop::quit);
+        bound.start(boundMs);
+        loop.exec();
+    }
+    releaseAllNow();
+    if (!isClosed())
+        finishClosing();
+}
+
+void KeyingEngine::releaseAllNow()
+{
+    // No time for tails: the outputs drop at once, still last first.
+    m_sequence.setWanted(false, now());
+    while (m_sequence.keyedCount() > 0) {
+        const int index = m_sequence.keyedCount() - 1;
+        m_sequence.dropLast();
+        applyStep({index, false, now()});
+    }
 }
 
 void KeyingEngine::enter(State next, Cause cause, const QString &notice)
@@ -184,72 +350,55 @@ void KeyingEngine::enter(State next, Cause cause, const QString &notice)
     setNotice(notice);
     if (!isKeyed(next))
         m_timeout.released();
-    if (!driveRelay(isKeyed(next))) {
-        outputLost();
-        return;
-    }
     if (before != next || isKeyed(next)) {
         qCDebug(lcEngine) << "state" << m_state << cause;
         emit stateChanged(m_state, cause);
     }
+    walk();
 }
 
-bool KeyingEngine::driveRelay(bool high)
+void KeyingEngine::walk()
 {
-    if (!m_output.isOpen()) {
-        // Nothing to drive, and nothing the crash handler may touch.
-        FatalSignalRelease::disarm();
-        m_relayHigh = false;
-        return !high;
+    // A step that fails changes what is wanted (the chain is released): the
+    // loop takes the wish again before every step. A failure reported
+    // inside a step comes back here and is taken by this loop.
+    if (m_walking)
+        return;
+    m_walking = true;
+    const int before = m_sequence.keyedCount();
+    for (;;) {
+        m_sequence.setWanted(isKeyed(m_state), now());
+        const std::optional<OutputSequence::Step> step = m_sequence.takeStep(now());
+        if (!step)
+            break;
+        applyStep(*step);
     }
-    const bool dtrRelay = m_options.relayLine == StationSettings::RelayLine::Dtr;
-    try {
+    m_walking = false;
+    if (const std::optional<qint64> due = m_sequence.nextStepAtMs())
+        m_walkTimer.start(int(qMax<qint64>(0, *due - now())));
+    else
+        m_walkTimer.stop();
+    if (m_sequence.keyedCount() != before)
+        emit outputsKeyedChanged(m_sequence.keyedCount(), outputCount());
+    if (m_closing != Closing::None && m_sequence.keyedCount() == 0)
+        finishClosing();
+}
+
+void KeyingEngine::applyStep(const OutputSequence::Step &step)
+{
+    KeyedOutput *output = m_chain.at(size_t(step.output));
+    qCDebug(lcEngine) << "output" << step.output + 1 << (step.keyed ? "keyed" : "released") << "at" << step.atMs;
+    if (step.keyed) {
         // Armed before the line rises: once the command is with the kernel
         // the far end may already be keyed, and a fatal signal in the moment
-        // before arming would leave it so. Dropping a line that is still low
-        // does no harm.
-        if (high)
-            FatalSignalRelease::arm(m_output.crashRelease());
-        // Written on a change only: the line is written once per edge, not
-        // once per event that confirms it.
-        if (high != m_relayHigh) {
-            if (dtrRelay) {
-                // The relay on DTR: RTS stays low with it.
-                if (!high)
-                    m_output.setRtsEnabled(false);
-                m_output.setDtrEnabled(high);
-            } else {
-                m_output.setRtsEnabled(high);
-            }
-        }
-        m_relayHigh = high;
-        if (!high)
-            FatalSignalRelease::disarm();
-        return true;
-    } catch (const SerialLineError &) {
-        FatalSignalRelease::disarm();
-        m_relayHigh = false;
-        return false;
+        // before arming would leave it so.
+        FatalSignalRelease::arm(output->crashRelease(), step.output);
+        if (!output->drive(true))
+            FatalSignalRelease::disarm(step.output);
+        return;
     }
-}
-
-void KeyingEngine::outputLost()
-{
-    // The relay no longer follows the switch: the descriptor the crash
-    // handler would write to is about to close, and the window must not show
-    // "Tx" for a transmitter that is not keyed. The port is opened again in
-    // the background, released, and keys at the next press.
-    FatalSignalRelease::disarm();
-    m_relayHigh = false;
-    m_timeout.released();
-    setNotice({});
-    m_outputSupervisor.lost();
-    const State before = m_state;
-    m_state = State::OutputUnavailable;
-    if (before != m_state) {
-        qCDebug(lcEngine) << "state" << m_state << Cause::OutputLost;
-        emit stateChanged(m_state, Cause::OutputLost);
-    }
+    output->drive(false);
+    FatalSignalRelease::disarm(step.output);
 }
 
 void KeyingEngine::inputLost()
@@ -266,19 +415,19 @@ void KeyingEngine::inputLost()
         enter(State::Released, Cause::InputLost);
 }
 
-void KeyingEngine::reportFailure(bool isInput)
+void KeyingEngine::reportFailure()
 {
-    const SerialLine &line = isInput ? m_input : m_output;
-    const QString detail = failureDetail(line);
-    emit portFailed(isInput ? PortMessages::inputNotAvailable(m_inputPort, detail)
-                            : PortMessages::outputNotAvailable(m_outputPort, detail));
+    emit portFailed(PortMessages::inputNotAvailable(m_inputPort, failureDetail(m_input)));
 }
 
 void KeyingEngine::poll()
 {
+    readInhibit();
     readFootswitch();
     checkTimeout();
-    checkOutput();
+    for (KeyedOutput *output : m_chain)
+        output->check();
+    walk();
 }
 
 void KeyingEngine::footswitchLineChanged()
@@ -322,6 +471,42 @@ void KeyingEngine::readFootswitch()
         footswitchReleasedEdge();
 }
 
+void KeyingEngine::readInhibit()
+{
+    if (!m_inhibitSettings.enabled) {
+        setInhibited(false);
+        return;
+    }
+    // An interlock that cannot be read may be holding off a faulty
+    // amplifier: unknown counts as inhibited.
+    SerialLine *line = m_inhibitLine ? m_inhibitLine.get() : &m_input;
+    if (!line->isOpen()) {
+        setInhibited(true);
+        return;
+    }
+    try {
+        setInhibited(line->lineHolding(m_inhibitSettings.line) != m_inhibitSettings.inverted);
+    } catch (const SerialLineError &) {
+        if (m_inhibitSupervisor)
+            m_inhibitSupervisor->lost();
+        setInhibited(true);
+    }
+}
+
+void KeyingEngine::setInhibited(bool inhibited)
+{
+    if (inhibited == m_inhibited)
+        return;
+    m_inhibited = inhibited;
+    qCDebug(lcEngine) << "inhibited" << inhibited;
+    emit inhibitedChanged(inhibited);
+    // Keyed when it came: the chain is released in order. A footswitch still
+    // held when it ends keys nothing until its next press.
+    if (inhibited && (isKeyed() || m_state == State::TimedOut))
+        enter(State::Released, Cause::Inhibited);
+    setNotice(m_notice == inhibitedNotice ? QString() : m_notice);
+}
+
 void KeyingEngine::setFootswitch(bool pressed)
 {
     emit footswitchChanged(pressed);
@@ -329,6 +514,8 @@ void KeyingEngine::setFootswitch(bool pressed)
 
 void KeyingEngine::footswitchPressedEdge()
 {
+    if (m_inhibited)
+        return;
     switch (m_state) {
     case State::Released:
     case State::KeyedByOperator:
@@ -361,7 +548,7 @@ void KeyingEngine::footswitchReleasedEdge()
 
 void KeyingEngine::operatorKey()
 {
-    if (m_state == State::OutputUnavailable)
+    if (m_state == State::OutputUnavailable || m_inhibited)
         return;
     m_timeout.keyed(now());
     enter(State::KeyedByOperator, Cause::Operator);
@@ -399,24 +586,13 @@ void KeyingEngine::checkTimeout()
         setNotice(QStringLiteral("Tx time-out in %1 s").arg(*left));
 }
 
-void KeyingEngine::checkOutput()
-{
-    // Nothing else touches the output between edges: without a look at it
-    // every tick, an unplugged relay adapter or a dropped link would only be
-    // noticed at the next press.
-    if (!m_output.isOpen())
-        return;
-    try {
-        m_output.ctsHolding();
-    } catch (const SerialLineError &) {
-        outputLost();
-    }
-}
-
 void KeyingEngine::setNotice(const QString &notice)
 {
-    if (notice == m_notice)
+    // While inhibited, that is what the operator must see when nothing more
+    // pressing is to be said.
+    const QString shown = notice.isEmpty() && m_inhibited ? inhibitedNotice : notice;
+    if (shown == m_notice)
         return;
-    m_notice = notice;
+    m_notice = shown;
     emit noticeChanged(m_notice);
 }

@@ -2,8 +2,11 @@
 
 #include "core/footswitchdebouncer.h"
 #include "core/footswitchoptions.h"
+#include "core/outputsequence.h"
 #include "core/portsupervisor.h"
+#include "core/sequencesettings.h"
 #include "core/serialline.h"
+#include "core/serialrelayoutput.h"
 #include "core/transmittimeout.h"
 
 #include <QElapsedTimer>
@@ -12,22 +15,29 @@
 
 #include <array>
 #include <functional>
+#include <memory>
+#include <vector>
 
+class QThread;
 class SettingsStore;
 
 // The one owner of the transmitter. It holds the footswitch input and the
-// relay output, reads the footswitch through the debouncer, keeps both ports
-// open through their supervisors, times each transmission, and arms the
-// crash release. Whether the relay is keyed is one explicit state; every
-// event (a press, a click, the time-out, a lost or returning port, the ports
-// closed for another window, the end) is a transition of it, and the relay
-// line is driven from the state alone:
+// chain of outputs (output 1, the relay, and up to three more relays or
+// radios by CAT), reads the footswitch through the debouncer, keeps every
+// port open through its supervisor, times each transmission, and arms the
+// crash release. Whether the transmitter should be keyed is one explicit
+// state; every event (a press, a click, the time-out, the inhibit input, a
+// lost or returning port, the ports closed for another window, the end) is
+// a transition of it, and the outputs follow the state alone, in order:
+// keying walks 1 -> N, each output waiting for the lead of the one before,
+// and releasing walks N -> 1, each waiting for its own tail (OutputSequence).
 //
-// - the relay line is high only while the state is keyed, and a keyed state
-//   is only ever entered with the output ready;
+// - the keyed outputs always form a prefix 1..k; they only grow while the
+//   state is keyed, and a keyed state is only entered with every output
+//   ready;
 // - a port that opens applies "released" before it counts as ready, whatever
 //   was asked while it was closed;
-// - the crash release is armed exactly while the relay line is high;
+// - the crash release of an output is armed exactly while it is keyed;
 // - the time-out runs exactly while keyed.
 //
 // Windows and the console only show what it says through its signals and
@@ -56,6 +66,7 @@ public:
         OutputReady,
         PortsClosed,
         Shutdown,
+        Inhibited,
     };
     Q_ENUM(Cause)
 
@@ -67,7 +78,12 @@ public:
     // For tests: the time in milliseconds on a clock that only goes forward.
     void setClock(std::function<qint64()> clock) { m_clock = std::move(clock); }
 
-    // Takes the wiring, the time-out and the heartbeats as stored.
+    // Gives the thread on which radios by CAT are driven (Hamlib blocks).
+    // Without one, a CAT output cannot open and is reported so.
+    void setHamlibThread(QThread *thread) { m_hamlibThread = thread; }
+
+    // Takes the wiring, the time-out, the heartbeats, the outputs in
+    // sequence and the inhibit input as stored.
     void configure(const SettingsStore &settings);
     const FootswitchOptions &options() const { return m_options; }
 
@@ -76,17 +92,26 @@ public:
     // next read. A port already open stays open. A port that cannot be opened
     // is reported through portFailed() once and tried again until it comes.
     void openPorts(const QString &inputPort, const QString &outputPort);
-    // Releases and closes both ports for another window of the program that
+    // Releases and closes the ports for another window of the program that
     // changes the wiring (About, settings); openPorts() brings them back.
+    // The input closes at once; the outputs once the release walk is done.
     void closePorts();
-    // Releases and closes both ports for good, the input first.
+    // Releases and closes the ports for good, the input first and the
+    // outputs once the release walk is done (closed() then).
     void shutdown();
+    // For the end of the program, after its event loop: shuts down and lets
+    // the release walk finish (its tails, and a little more), then releases
+    // whatever is left at once, N -> 1.
+    void finishShutdown();
+    // Every output released and closed after shutdown().
+    bool isClosed() const { return m_shutDown && m_closing == Closing::None; }
 
     // The operator's "Tx" and "Rx".
     void operatorKey();
     void operatorRelease();
 
-    // Reads the footswitch, checks the time-out and looks at the output.
+    // Reads the footswitch and the inhibit input, checks the time-out, looks
+    // at the outputs and takes the steps of the walk that are due.
     void poll();
     // The input reported a change of its lines: poll now, and once more when
     // a bouncing contact has had time to settle.
@@ -95,18 +120,25 @@ public:
     State state() const { return m_state; }
     static bool isKeyed(State state) { return state == State::KeyedByFootswitch || state == State::KeyedByOperator; }
     bool isKeyed() const { return isKeyed(m_state); }
+    // How many outputs are keyed now (1..k), out of outputCount(). Above
+    // zero the transmitter is keyed, also while a release walk runs.
+    int keyedOutputs() const { return m_sequence.keyedCount(); }
+    int outputCount() const { return int(m_chain.size()); }
+    bool isTransmitting() const { return keyedOutputs() > 0; }
+    const KeyedOutput &outputAt(int index) const { return *m_chain.at(size_t(index)); }
+    bool isInhibited() const { return m_inhibited; }
     bool footswitchPressed() const { return m_debouncer.level(); }
     QString notice() const { return m_notice; }
     bool isTimeoutRunning() const { return m_timeout.isRunning(); }
 
     SerialLine &input() { return m_input; }
-    SerialLine &output() { return m_output; }
+    SerialLine &output() { return m_first.line(); }
     const SerialLine &input() const { return m_input; }
-    const SerialLine &output() const { return m_output; }
+    const SerialLine &output() const { return m_first.line(); }
     PortSupervisor &inputSupervisor() { return m_inputSupervisor; }
-    PortSupervisor &outputSupervisor() { return m_outputSupervisor; }
+    PortSupervisor &outputSupervisor() { return m_first.supervisor(); }
     const PortSupervisor &inputSupervisor() const { return m_inputSupervisor; }
-    const PortSupervisor &outputSupervisor() const { return m_outputSupervisor; }
+    const PortSupervisor &outputSupervisor() const { return m_first.supervisor(); }
     // The port numbers last asked for, as text.
     QString inputPort() const { return m_inputPort; }
     QString outputPort() const { return m_outputPort; }
@@ -121,29 +153,53 @@ signals:
     void noticeChanged(const QString &notice);
     // A port cannot be used: one message per failure, not per retry.
     void portFailed(const QString &message);
+    // The walk keyed or released an output: `keyed` of `count` are keyed.
+    void outputsKeyedChanged(int keyed, int count);
+    void inhibitedChanged(bool inhibited);
+    // Every output is released and closed after shutdown().
+    void closed();
 
 private:
+    enum class Closing { None, Ports, Shutdown };
+
     void enter(State next, Cause cause, const QString &notice = {});
-    bool driveRelay(bool high);
-    void outputLost();
+    void walk();
+    void applyStep(const OutputSequence::Step &step);
+    void releaseAllNow();
+    void finishClosing();
+    void closeInput();
+    bool allOutputsReady() const;
+    void outputReady();
+    void outputLost(int index);
     void inputLost();
     void footswitchPressedEdge();
     void footswitchReleasedEdge();
     void readFootswitch();
+    void readInhibit();
+    void setInhibited(bool inhibited);
     void checkTimeout();
-    void checkOutput();
     void setFootswitch(bool pressed);
     void setNotice(const QString &notice);
     void inputReady();
-    void outputReady();
-    void openOutput();
-    void reportFailure(bool isInput);
+    void openOutputs();
+    void reportFailure();
+    void buildChain(const SequenceSettings::Sequence &sequence, const SettingsStore &settings);
     qint64 now() const { return m_clock(); }
 
+    SerialPortFactory &m_ports;
     SerialLine m_input;
-    SerialLine m_output;
     PortSupervisor m_inputSupervisor{m_input};
-    PortSupervisor m_outputSupervisor{m_output};
+    SerialRelayOutput m_first;
+    std::vector<std::unique_ptr<KeyedOutput>> m_more;
+    // Output 1 and the rest, in order.
+    std::vector<KeyedOutput *> m_chain{&m_first};
+    OutputSequence m_sequence{{OutputSequence::Timing{}}};
+    SequenceSettings::Inhibit m_inhibitSettings;
+    // The inhibit input when it is on another port than the footswitch.
+    std::unique_ptr<SerialLine> m_inhibitLine;
+    std::unique_ptr<PortSupervisor> m_inhibitSupervisor;
+    bool m_inhibited = false;
+    QThread *m_hamlibThread = nullptr;
     FootswitchOptions m_options;
     FootswitchDebouncer m_debouncer{m_options.debounceMs};
     TransmitTimeout m_timeout;
@@ -152,11 +208,14 @@ private:
     QString m_inputPort;
     QString m_outputPort;
     State m_state = State::OutputUnavailable;
-    bool m_relayHigh = false;
+    Closing m_closing = Closing::None;
     bool m_shutDown = false;
+    bool m_walking = false;
     QString m_notice;
     QElapsedTimer m_monotonic;
     std::function<qint64()> m_clock = [this] { return m_monotonic.elapsed(); };
     // Reads the line again when a new level is due to be confirmed.
     QTimer m_recheck;
+    // Takes the next step of a walk when it is due.
+    QTimer m_walkTimer;
 };

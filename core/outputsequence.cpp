@@ -12,6 +12,14 @@ OutputSequence::OutputSequence(const QList<Timing> &timings)
     }
 }
 
+int OutputSequence::releaseWalkMs() const
+{
+    int total = 0;
+    for (const Output &output : m_outputs)
+        total += output.timing.tailMs;
+    return total;
+}
+
 bool OutputSequence::isSettled() const
 {
     return m_keyedCount == (m_wantsKeyed ? outputCount() : 0);
@@ -57,19 +65,23 @@ std::optional<qint64> OutputSequence::nextStepAtMs() const
 QList<OutputSequence::Step> OutputSequence::advance(qint64 nowMs)
 {
     QList<Step> steps;
-    for (std::optional<qint64> due = dueAtMs(); due && *due <= nowMs; due = dueAtMs()) {
-        if (m_wantsKeyed) {
-            Output &output = m_outputs[m_keyedCount];
-            output.keyedAtMs = *due;
-            steps.append(Step{m_keyedCount, true, *due});
-            ++m_keyedCount;
-        } else {
-            --m_keyedCount;
-            m_outputs[m_keyedCount].releasedAtMs = *due;
-            steps.append(Step{m_keyedCount, false, *due});
-        }
-    }
+    while (const std::optional<Step> step = takeStep(nowMs))
+        steps.append(*step);
     return steps;
+}
+
+std::optional<OutputSequence::Step> OutputSequence::takeStep(qint64 nowMs)
+{
+    const std::optional<qint64> due = dueAtMs();
+    if (!due || *due > nowMs)
+        return std::nullopt;
+    if (m_wantsKeyed) {
+        m_outputs[m_keyedCount].keyedAtMs = *due;
+        return Step{m_keyedCount++, true, *due};
+    }
+    --m_keyedCount;
+    m_outputs[m_keyedCount].releasedAtMs = *due;
+    return Step{m_keyedCount, false, *due};
 }
 
 void OutputSequence::dropAll()
@@ -80,4 +92,13 @@ void OutputSequence::dropAll()
         output.keyedAtMs.reset();
         output.releasedAtMs.reset();
     }
+}
+
+void OutputSequence::dropLast()
+{
+    if (m_keyedCount == 0)
+        return;
+    --m_keyedCount;
+    m_outputs[m_keyedCount].keyedAtMs.reset();
+    m_outputs[m_keyedCount].releasedAtMs.reset();
 }

@@ -44,6 +44,8 @@ public:
     // How many outputs are keyed now: outputs 0..keyedCount()-1.
     int keyedCount() const { return m_keyedCount; }
     bool wantsKeyed() const { return m_wantsKeyed; }
+    // The longest a release walk can take: every tail.
+    int releaseWalkMs() const;
     // Every output is where the last press or release wants it.
     bool isSettled() const;
 
@@ -53,9 +55,15 @@ public:
     std::optional<qint64> nextStepAtMs() const;
     // Takes every step due by `nowMs`, in order, each at its planned time.
     QList<Step> advance(qint64 nowMs);
+    // Takes the first step due by `nowMs`, if any: for a caller whose step
+    // may fail and change what is wanted before the next one.
+    std::optional<Step> takeStep(qint64 nowMs);
     // Everything is released at once, without a walk: the outputs are gone
     // (a crash, a lost output that takes the chain with it).
     void dropAll();
+    // The last keyed output is released now, without its tail: for an end
+    // with no time left to walk.
+    void dropLast();
 
 private:
     struct Output

@@ -209,4 +209,18 @@ void CatRig::noAnswer()
         emit opened(false, error);
 }
 
+HamlibThread::HamlibThread()
+    : m_thread(new QThread)
+{
+    m_thread->setObjectName(QStringLiteral("hamlib"));
+    m_thread->start();
+}
+
+HamlibThread::~HamlibThread()
+{
+    m_thread->quit();
+    if (m_thread->wait(FinishBoundMs))
+        delete m_thread;
+}
+
 #include "hamlibrig.moc"

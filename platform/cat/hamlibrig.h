@@ -62,3 +62,23 @@ private:
     bool m_open = false;
     QTimer m_answerTimeout;
 };
+
+// The thread every rig's Hamlib calls run on, for as long as the program
+// runs. At its end it lets the calls still queued (a rig's release, then its
+// close) finish within a bound; a thread stuck inside Hamlib past it is left
+// to the end of the process rather than destroyed while it runs.
+class HamlibThread
+{
+public:
+    static constexpr int FinishBoundMs = CatRig::AnswerTimeoutMs;
+
+    HamlibThread();
+    ~HamlibThread();
+    HamlibThread(const HamlibThread &) = delete;
+    HamlibThread &operator=(const HamlibThread &) = delete;
+
+    QThread &thread() { return *m_thread; }
+
+private:
+    QThread *m_thread;
+};

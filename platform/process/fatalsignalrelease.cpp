@@ -22,12 +22,16 @@ constexpr int fatalSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
 // The one global state (see the header). The handler may run on any thread,
 // even in the middle of arm(): arm() stores the kind last, with release
 // order, after clearing it first; the handler loads it first.
-struct ArmedRelease
+struct ArmedSlot
 {
     std::atomic<int> kind = int(Kind::None);
     std::atomic<int> descriptor = -1;
     std::atomic<int> byteCount = 0;
     unsigned char bytes[byteRoom] = {};
+};
+struct ArmedRelease
+{
+    ArmedSlot outputs[FatalSignalRelease::slotCount];
     std::atomic<bool> installed = false;
     alignas(16) char handlerStack[64 * 1024] = {};
 };
@@ -35,7 +39,12 @@ static_assert(std::atomic<int>::is_always_lock_free);
 
 ArmedRelease armed;
 
-void release()
+bool isSlot(int slot)
+{
+    return slot >= 0 && slot < FatalSignalRelease::slotCount;
+}
+
+void releaseSlot(const ArmedSlot &armed)
 {
     const Kind kind = Kind(armed.kind.load(std::memory_order_acquire));
     const int fd = armed.descriptor.load(std::memory_order_relaxed);
@@ -57,6 +66,13 @@ void release()
         ::shutdown(fd, SHUT_RDWR);
         break;
     }
+}
+
+// Every output at once: there is no time for a walk in order now.
+void release()
+{
+    for (const ArmedSlot &slot : armed.outputs)
+        releaseSlot(slot);
 }
 
 void onFatalSignal(int signalNumber)
@@ -99,8 +115,11 @@ void FatalSignalRelease::install()
     std::atexit(releaseAtExit);
 }
 
-void FatalSignalRelease::arm(const SerialPortDevice::CrashRelease &release)
+void FatalSignalRelease::arm(const SerialPortDevice::CrashRelease &release, int slot)
 {
+    if (!isSlot(slot))
+        return;
+    ArmedSlot &armed = ::armed.outputs[slot];
     armed.kind.store(int(Kind::None), std::memory_order_release);
     if (release.kind == Kind::None || release.descriptor < 0)
         return;
@@ -119,13 +138,17 @@ void FatalSignalRelease::arm(const SerialPortDevice::CrashRelease &release)
     armed.kind.store(int(kind), std::memory_order_release);
 }
 
-void FatalSignalRelease::disarm()
+void FatalSignalRelease::disarm(int slot)
 {
-    armed.kind.store(int(Kind::None), std::memory_order_release);
+    if (isSlot(slot))
+        armed.outputs[slot].kind.store(int(Kind::None), std::memory_order_release);
 }
 
-int FatalSignalRelease::armedDescriptor()
+int FatalSignalRelease::armedDescriptor(int slot)
 {
+    if (!isSlot(slot))
+        return -1;
+    const ArmedSlot &armed = ::armed.outputs[slot];
     if (Kind(armed.kind.load(std::memory_order_acquire)) == Kind::None)
         return -1;
     return armed.descriptor.load(std::memory_order_relaxed);
@@ -137,15 +160,15 @@ void FatalSignalRelease::install()
 {
 }
 
-void FatalSignalRelease::arm(const SerialPortDevice::CrashRelease &)
+void FatalSignalRelease::arm(const SerialPortDevice::CrashRelease &, int)
 {
 }
 
-void FatalSignalRelease::disarm()
+void FatalSignalRelease::disarm(int)
 {
 }
 
-int FatalSignalRelease::armedDescriptor()
+int FatalSignalRelease::armedDescriptor(int)
 {
     return -1;
 }

@@ -17,8 +17,8 @@
 // device server's release of a vanished client is left.
 //
 // This is the program's one piece of process-wide state: a signal handler
-// has nowhere else to look. It holds only the armed release (a descriptor
-// and a few bytes, copied into fixed storage) and the handler's stack, and
+// has nowhere else to look. It holds only the armed releases (per output, a
+// descriptor and a few bytes, copied into fixed storage) and the handler's stack, and
 // nothing in the program reads it but the handler.
 namespace FatalSignalRelease {
 
@@ -30,14 +30,17 @@ namespace FatalSignalRelease {
 // it does nothing.
 void install();
 
-// Called on the user-interface thread as the output is keyed: what the
+// One slot per output of a sequence; the handler releases every armed one.
+inline constexpr int slotCount = 4;
+
+// Called on the user-interface thread as output `slot` is keyed: what the
 // handler does if a fatal signal comes before disarm(). Kind::None disarms.
 // Bytes beyond the fixed room for them (64) are not kept: then the handler
 // shuts the socket down instead, which makes the far end drop the lines.
-void arm(const SerialPortDevice::CrashRelease &release);
+void arm(const SerialPortDevice::CrashRelease &release, int slot = 0);
 // Called as the output is released: a crash then does nothing to it.
-void disarm();
-// The descriptor the handler would release now; -1 when disarmed.
-int armedDescriptor();
+void disarm(int slot = 0);
+// The descriptor the handler would release now for `slot`; -1 when disarmed.
+int armedDescriptor(int slot = 0);
 
 } // namespace FatalSignalRelease

@@ -9,8 +9,9 @@ constexpr int MaxShortDevice = 16;
 
 QString portText(const QString &direction, const PortStatusLine::Port &port, const QString &device)
 {
-    return QStringLiteral("%1 Com%2 %3: %4")
-        .arg(direction, port.number, device, PortStatusLine::stateText(port.state, port.retries));
+    // A radio by CAT has no port number: its address says what it is.
+    const QString name = port.number.isEmpty() ? device : QStringLiteral("Com%1 %2").arg(port.number, device);
+    return QStringLiteral("%1 %2: %3").arg(direction, name, PortStatusLine::stateText(port.state, port.retries));
 }
 
 } // namespace
@@ -26,6 +27,8 @@ PortStatusLine::PortStatusLine(QWidget *parent)
 
 QString PortStatusLine::shortDevice(const QString &location)
 {
+    if (location.startsWith(QLatin1String("CAT ")))
+        return location;
     if (location.contains(QLatin1String("://"))) {
         const QUrl url(location);
         if (url.isValid() && !url.host().isEmpty())
@@ -57,13 +60,22 @@ QString PortStatusLine::stateText(PortSupervisor::State state, int retries)
     return {};
 }
 
-void PortStatusLine::showPorts(const Port &input, const Port &output)
+void PortStatusLine::showPorts(const Port &input, const Port &output, const QList<Port> &moreOutputs,
+                               const QString &walk)
 {
-    // One row for each port: in a narrow window the states stay readable.
-    m_ports = portText(QStringLiteral("In"), input, shortDevice(input.location)) + QLatin1Char('\n')
-        + portText(QStringLiteral("Out"), output, shortDevice(output.location));
-    m_portsInFull = portText(QStringLiteral("In"), input, input.location) + QLatin1Char('\n')
-        + portText(QStringLiteral("Out"), output, output.location);
+    // One row for the input and one for the outputs: in a narrow window the
+    // states stay readable.
+    const auto rows = [&](bool inFull) {
+        const auto device = [inFull](const Port &port) { return inFull ? port.location : shortDevice(port.location); };
+        QString outputs = portText(QStringLiteral("Out"), output, device(output));
+        for (qsizetype i = 0; i < moreOutputs.size(); ++i)
+            outputs += QStringLiteral(" · ") + portText(QString::number(i + 2), moreOutputs.at(i), device(moreOutputs.at(i)));
+        if (!walk.isEmpty())
+            outputs = walk + QLatin1Char(' ') + outputs;
+        return portText(QStringLiteral("In"), input, device(input)) + QLatin1Char('\n') + outputs;
+    };
+    m_ports = rows(false);
+    m_portsInFull = rows(true);
     refresh();
 }
 

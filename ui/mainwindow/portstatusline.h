@@ -4,9 +4,10 @@
 
 #include <QLabel>
 
-// The state line under the form that says how the two ports are: for each
-// the number, the device in short and its state ("ready", "lost – retry 2"),
-// the input above the output. A notice (the transmit time-out's countdown or
+// The state line under the form that says how the ports are: for each the
+// number, the device in short and its state ("ready", "lost – retry 2"), the
+// input above the outputs. With outputs keyed in sequence, the outputs' row
+// begins with how far the walk is ("Tx 2/3"). A notice (the transmit time-out's countdown or
 // its release) takes the input's place while it lasts. The whole text, with
 // the devices in full, is in the tooltip.
 class PortStatusLine : public QLabel
@@ -24,7 +25,8 @@ public:
 
     explicit PortStatusLine(QWidget *parent = nullptr);
 
-    void showPorts(const Port &input, const Port &output);
+    void showPorts(const Port &input, const Port &output, const QList<Port> &moreOutputs = {},
+                   const QString &walk = {});
     void setNotice(const QString &notice);
     QString notice() const { return m_notice; }
 

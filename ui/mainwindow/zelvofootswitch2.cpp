@@ -96,6 +96,7 @@ ZelvoFootswitch2::ZelvoFootswitch2(const PlatformServices &platform, KeyingEngin
     connect(m_ui->cmdRx, &QPushButton::clicked, this, &ZelvoFootswitch2::cmdRx_Click);
     connect(&m_engine, &KeyingEngine::footswitchChanged, this, &ZelvoFootswitch2::Check1_Click);
     connect(&m_engine, &KeyingEngine::stateChanged, this, &ZelvoFootswitch2::showKeying);
+    connect(&m_engine, &KeyingEngine::outputsKeyedChanged, this, &ZelvoFootswitch2::showKeying);
     connect(&m_engine, &KeyingEngine::portsChanged, this, &ZelvoFootswitch2::showPortState);
     connect(&m_engine, &KeyingEngine::noticeChanged, m_statusLine, &PortStatusLine::setNotice);
     connect(&m_engine, &KeyingEngine::portFailed, this, [this](const QString &message) {
@@ -144,12 +145,14 @@ void ZelvoFootswitch2::cmdRx_Click()
     m_engine.operatorRelease();
 }
 
-void ZelvoFootswitch2::showKeying(KeyingEngine::State state)
+void ZelvoFootswitch2::showKeying()
 {
-    // "Tx" exactly while the engine holds the relay line high.
-    const bool keyed = KeyingEngine::isKeyed(state);
+    // "Tx" exactly while any output is keyed: also while a release walk
+    // still holds the amplifier or the radio after the footswitch let go.
+    const bool keyed = m_engine.isTransmitting();
     m_ui->Command1->setVisible(!keyed);
     m_ui->Command2->setVisible(keyed);
+    showPortState();
 }
 
 void ZelvoFootswitch2::SetAlwaysOnTop(QWidget *window, bool onTop)
@@ -228,8 +231,17 @@ void ZelvoFootswitch2::showPortState()
         return PortStatusLine::Port{QString::number(line.portNumber()), line.location(), supervisor.state(),
                                     supervisor.retries()};
     };
+    QList<PortStatusLine::Port> more;
+    for (int index = 1; index < m_engine.outputCount(); ++index) {
+        const KeyedOutput &output = m_engine.outputAt(index);
+        more.append({output.portNumber(), output.location(), output.state(), output.retries()});
+    }
+    // How far the walk is, while any output of a chain is keyed.
+    const QString walk = m_engine.outputCount() > 1 && m_engine.isTransmitting()
+        ? QStringLiteral("Tx %1/%2").arg(m_engine.keyedOutputs()).arg(m_engine.outputCount())
+        : QString();
     m_statusLine->showPorts(portView(MSComm1, m_engine.inputSupervisor(), ComPortIn),
-                            portView(MSComm2, m_engine.outputSupervisor(), ComPortOut));
+                            portView(MSComm2, m_engine.outputSupervisor(), ComPortOut), more, walk);
 }
 
 void ZelvoFootswitch2::closeEvent(QCloseEvent *event)

@@ -85,7 +85,7 @@ private:
     // changes it (About, settings) is open.
     void releasePorts();
     void showPortState();
-    void showKeying(KeyingEngine::State state);
+    void showKeying();
 
     PlatformServices m_platform;
     Ui::ZelvoFootswitch2 *m_ui = nullptr;
