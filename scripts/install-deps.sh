@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian/Ubuntu packages that are missing.
-# Usage: install-deps.sh build|test
+# Usage: install-deps.sh build|test|package
 set -euo pipefail
 
 build_packages=(
@@ -12,10 +12,18 @@ test_packages=(
     xvfb openbox x11-utils xdotool
     python3 python3-serial ser2net openssl socat libhamlib-utils
     clang libclang-rt-dev
+    # the package test: CPack's library dependencies, the AppStream check
+    dpkg-dev file appstream
+)
+package_packages=(
+    dpkg-dev file lintian appstream
 )
 
 packages=("${build_packages[@]}")
-[ "${1:-build}" = test ] && packages+=("${test_packages[@]}")
+case "${1:-build}" in
+test) packages+=("${test_packages[@]}") ;;
+package) packages+=("${package_packages[@]}") ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
