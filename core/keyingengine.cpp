@@ -478,10 +478,12 @@ void KeyingEngine::readInhibit()
         return;
     }
     // An interlock that cannot be read may be holding off a faulty
-    // amplifier: unknown counts as inhibited.
+    // amplifier: unknown counts as inhibited. Closed on purpose (another
+    // window, the end), nothing keys anyway and there is nothing to say.
     SerialLine *line = m_inhibitLine ? m_inhibitLine.get() : &m_input;
+    const PortSupervisor &supervisor = m_inhibitSupervisor ? *m_inhibitSupervisor : m_inputSupervisor;
     if (!line->isOpen()) {
-        setInhibited(true);
+        setInhibited(supervisor.state() != PortSupervisor::State::Closed);
         return;
     }
     try {

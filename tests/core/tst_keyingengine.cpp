@@ -24,6 +24,8 @@ private slots:
 
     void shouldKeepTheInvariantsThroughEverySequence_data();
     void shouldKeepTheInvariantsThroughEverySequence();
+    void shouldWalkTheChainInOrderThroughEverySequence_data();
+    void shouldWalkTheChainInOrderThroughEverySequence();
     void shouldKeyFromTheChosenLineAndPolarity_data();
     void shouldKeyFromTheChosenLineAndPolarity();
     void shouldCountDownTheLastSecondsBeforeTheTimeOut();
@@ -37,6 +39,7 @@ private:
     void run(const QString &step);
     void checkInvariants(const QString &after);
     bool relayHigh() const;
+    void checkChain(const QString &after, bool wasKeyed, QStringList &timeline);
     FakeLineState &in() { return *m_ports.line(1); }
     FakeLineState &out() { return *m_ports.line(2); }
 
@@ -137,6 +140,12 @@ void tst_KeyingEngine::run(const QString &step)
         settle();
     } else if (step == QLatin1String("shutdown")) {
         m_engine->shutdown();
+    } else if (step == QLatin1String("inhibit") || step == QLatin1String("uninhibit")) {
+        in().dsr = step == QLatin1String("inhibit");
+        m_engine->poll();
+    } else if (step.startsWith(QLatin1String("lost"))) {
+        unplug(*m_ports.line(step.mid(4).toInt() + 1));
+        m_engine->poll();
     } else if (step.startsWith(QLatin1Char('+'))) {
         m_now += step.mid(1).toInt();
         m_engine->poll();
@@ -208,6 +217,108 @@ void tst_KeyingEngine::shouldKeepTheInvariantsThroughEverySequence()
     const QMetaEnum states = QMetaEnum::fromType<KeyingEngine::State>();
     QCOMPARE(QString::fromLatin1(states.valueToKey(int(m_engine->state()))), state);
     QCOMPARE(m_engine->notice(), notice);
+}
+
+// A chain of three relays, on ports 2 (RTS), 3 (RTS) and 4 (DTR): output 1
+// leads 30 ms and tails 50 ms, output 2 leads 20 ms and tails 40 ms. DSR of
+// the footswitch's port inhibits. After every step:
+// - the keyed outputs form a prefix 1..k (a lost one excepted) and are the
+//   ones the engine counts as keyed;
+// - each output's crash release is armed exactly while it is high;
+// - nothing rises in a step that ends released;
+// and at the end, each key (+) and release (-) happened at its planned time.
+void tst_KeyingEngine::checkChain(const QString &after, bool wasKeyed, QStringList &timeline)
+{
+    const QByteArray where = QStringLiteral("after %1").arg(after).toUtf8();
+    static bool high[3] = {};
+    if (after == QLatin1String("start"))
+        std::fill(std::begin(high), std::end(high), false);
+    bool now[3];
+    for (int i = 0; i < 3; ++i) {
+        const FakeLineState &line = *m_ports.line(i + 2);
+        now[i] = !line.gone && (i == 2 ? line.dtr : line.rts);
+        QVERIFY2((FatalSignalRelease::armedDescriptor(i) != -1) == now[i], where.constData());
+        QVERIFY2(!now[i] || i < m_engine->keyedOutputs(), where.constData());
+        if (i > 0 && now[i])
+            QVERIFY2(now[i - 1] || m_ports.line(i + 1)->gone, where.constData());
+        if (now[i] && !high[i])
+            QVERIFY2(wasKeyed || m_engine->isKeyed(), where.constData());
+    }
+    for (int i = 2; i >= 0; --i) {
+        if (high[i] && !now[i])
+            timeline << QStringLiteral("%1-%2").arg(i + 1).arg(m_now);
+    }
+    for (int i = 0; i < 3; ++i) {
+        if (now[i] && !high[i])
+            timeline << QStringLiteral("%1+%2").arg(i + 1).arg(m_now);
+        high[i] = now[i];
+    }
+    QVERIFY2(m_engine->isTimeoutRunning() == m_engine->isKeyed(), where.constData());
+}
+
+void tst_KeyingEngine::shouldWalkTheChainInOrderThroughEverySequence_data()
+{
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QString>("timeline");
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<QString>("notice");
+    const QString walk = QStringLiteral("1+0 2+30 3+50");
+    const QString back = QStringLiteral("3-50 2-90 1-140");
+    QTest::newRow("keys 1 -> 3 with the leads, releases 3 -> 1 with the tails")
+        << "press +30 +20 release +40 +50" << walk + ' ' + back << "Released" << "";
+    QTest::newRow("Tx and Rx walk the same way") << "tx +30 +20 rx +40 +50" << walk + ' ' + back << "Released" << "";
+    QTest::newRow("a tap turns the key walk around where it stands")
+        << "press +30 +10 release +40 +10" << "1+0 2+30 2-40 1-90" << "Released" << "";
+    QTest::newRow("a press turns the release walk forward again")
+        << "press +30 +20 release +20 press" << walk + " 3-50 3+70" << "KeyedByFootswitch" << "";
+    QTest::newRow("inhibit mid-walk releases in order")
+        << "press +30 inhibit +50" << "1+0 2+30 2-30 1-80" << "Released" << "Inhibited";
+    QTest::newRow("a press while inhibited keys nothing") << "inhibit press tx +100" << "" << "Released" << "Inhibited";
+    QTest::newRow("the end of inhibit keys nothing until the next press")
+        << "press +30 +20 inhibit +40 +50 uninhibit +100 release press" << walk + ' ' + back + " 1+240"
+        << "KeyedByFootswitch" << "";
+    QTest::newRow("the last output lost mid-walk releases the others in order")
+        << "press +30 +20 lost3 +40 +50" << walk + ' ' + back << "OutputUnavailable" << "";
+    QTest::newRow("the first output lost mid-walk keys nothing after it")
+        << "press +30 lost1 +20 +40" << "1+0 2+30 2-30 1-30" << "OutputUnavailable" << "";
+    QTest::newRow("time-out mid-chain releases in order")
+        << "press +30 +20 +29950 +40 +50" << walk + " 3-30000 2-30040 1-30090" << "TimedOut"
+        << "Tx time-out released the transmitter – release the footswitch";
+    QTest::newRow("the input lost releases in order")
+        << "press +30 +20 in-lost +40 +50" << walk + ' ' + back << "Released" << "Inhibited";
+    QTest::newRow("About waits for the walk, then closes")
+        << "press +30 +20 about +40 +50" << walk + ' ' + back << "OutputUnavailable" << "";
+    QTest::newRow("exit waits for the walk, then closes")
+        << "press +30 +20 shutdown +40 +50" << walk + ' ' + back << "OutputUnavailable" << "";
+}
+
+void tst_KeyingEngine::shouldWalkTheChainInOrderThroughEverySequence()
+{
+    QFETCH(QString, steps);
+    QFETCH(QString, timeline);
+    QFETCH(QString, state);
+    QFETCH(QString, notice);
+    const QMap<QString, QString> chain{
+        {"Sequence/Output1-Lead", "30"},     {"Sequence/Output1-Tail", "50"},   {"Sequence/Output2-Kind", "Serial"},
+        {"Sequence/Output2-Port", "3"},      {"Sequence/Output2-Lead", "20"},   {"Sequence/Output2-Tail", "40"},
+        {"Sequence/Output3-Kind", "serial"}, {"Sequence/Output3-Port", "4"},    {"Sequence/Output3-Line", "DTR"},
+        {"Inhibit-Line", "DSR"},             {"Inhibit-Port", "1"},
+    };
+    m_settings.values.insert(chain);
+    start();
+    QTRY_VERIFY(m_engine->state() == KeyingEngine::State::Released);
+    QStringList seen;
+    checkChain(QStringLiteral("start"), false, seen);
+    for (const QString &step : steps.split(QLatin1Char(' '))) {
+        const bool wasKeyed = m_engine->isKeyed();
+        run(step);
+        checkChain(step, wasKeyed, seen);
+    }
+    QCOMPARE(seen.join(QLatin1Char(' ')), timeline);
+    QCOMPARE(QString::fromLatin1(QMetaEnum::fromType<KeyingEngine::State>().valueToKey(int(m_engine->state()))), state);
+    QCOMPARE(m_engine->notice(), notice);
+    if (steps.contains(QLatin1String("about")) || steps.contains(QLatin1String("shutdown")))
+        QVERIFY(!m_ports.line(2)->open && !m_ports.line(3)->open && !m_ports.line(4)->open);
 }
 
 void tst_KeyingEngine::shouldKeyFromTheChosenLineAndPolarity_data()
