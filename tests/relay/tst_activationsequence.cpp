@@ -24,6 +24,7 @@ private slots:
     void shouldReleaseHeldFootswitchAndPickItUpAtNextTick();
     void shouldLetTickDuringOutputMessageChangeOnlyTheLamp();
     void shouldOpenNoPortAtFirstStartUntilPortsPageCloses();
+    void shouldShowNoPermissionForDeviceThatTurnsUpRefusing();
     // window
     void shouldRestoreOnTopFromStore();
     void shouldTreatGreyedOnTopAsNotOnTopAndLetClicksOnlyCheckOrUncheck();
@@ -216,6 +217,21 @@ void tst_ActivationSequence::shouldOpenNoPortAtFirstStartUntilPortsPageCloses()
     QVERIFY(settings->findChild<QLabel *>(QStringLiteral("portsGuidance"))->isVisible());
     settings->reject();
     QTRY_VERIFY(window.MSComm1.isOpen());
+}
+
+void tst_ActivationSequence::shouldShowNoPermissionForDeviceThatTurnsUpRefusing()
+{
+    MainWindowRig rig;
+    rig.storeWorkingPorts();
+    rig.platform.ports.line(1)->exists = false;
+    rig.platform.ports.line(1)->denied = true;
+    ZelvoFootswitch2 &window = rig.start();
+    rig.platform.ports.line(1)->exists = true;
+    window.engine().inputSupervisor().retry();
+    rig.settle();
+    const QString state = window.findChild<QLabel *>(QStringLiteral("PortStatusLine"))->accessibleName();
+    QVERIFY2(state.startsWith(QStringLiteral("In Com1 fake1: no permission – retry 1")), qPrintable(state));
+    QCOMPARE(rig.platform.messages.shown.filter(QStringLiteral("/dev/fake1: no permission")).size(), 1);
 }
 
 void tst_ActivationSequence::shouldRestoreOnTopFromStore()
