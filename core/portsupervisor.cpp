@@ -35,9 +35,14 @@ void PortSupervisor::opened()
     setState(State::Ready);
 }
 
+PortSupervisor::State PortSupervisor::failedState() const
+{
+    return m_line.lastOpenDenied() ? State::NoPermission : State::NotAvailable;
+}
+
 void PortSupervisor::openFailed(bool toldUser)
 {
-    setState(State::NotAvailable);
+    setState(failedState());
     beginFailure(toldUser);
 }
 
@@ -114,10 +119,19 @@ void PortSupervisor::backgroundOpenFinished(bool opened)
         emit reopened();
         return;
     }
-    if (m_state == State::Connecting)
+    if (m_state == State::Connecting) {
         openFailed();
-    else
+    } else {
+        // A device that turns up but refuses this user (or goes from that
+        // to gone) shows it; the refusal is news, the user must act on it.
+        const State failed = failedState();
+        if (failed != m_state && (failed == State::NoPermission || m_state == State::NoPermission)) {
+            m_state = failed;
+            if (failed == State::NoPermission)
+                emit newFailure();
+        }
         scheduleRetry();
+    }
     emit stateChanged(m_state);
 }
 

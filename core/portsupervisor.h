@@ -24,6 +24,7 @@ public:
         Connecting,   // a first open under way
         Ready,
         NotAvailable, // the open failed; retrying
+        NoPermission, // the device is there, this user may not open it; retrying
         Lost,         // it was open and went away; retrying
     };
     Q_ENUM(State)
@@ -73,6 +74,7 @@ private:
     void scheduleRetry();
     void backgroundOpenFinished(bool opened);
     bool isNetworkPort() const;
+    State failedState() const;
 
     SerialLine &m_line;
     State m_state = State::Closed;

@@ -62,14 +62,22 @@ bool SerialLine::adopt(std::unique_ptr<SerialPortDevice> device)
     // relay on DTR would stay keyed.
     if (m_dtrEnabled && !device->setDtr(*m_dtrEnabled)) {
         m_lastOpenError = QStringLiteral("DTR: %1").arg(device->errorString());
+        m_lastOpenDenied = false;
         device->close();
         return false;
     }
     m_lastOpenError.clear();
+    m_lastOpenDenied = false;
     m_device = std::move(device);
     if (m_lineChangeHandler)
         m_device->setLineChangeHandler(m_lineChangeHandler);
     return true;
+}
+
+void SerialLine::noteOpenFailure(const SerialPortDevice &device)
+{
+    m_lastOpenError = device.errorString();
+    m_lastOpenDenied = device.failure() == SerialPortDevice::Failure::PermissionDenied;
 }
 
 void SerialLine::open()
@@ -77,7 +85,7 @@ void SerialLine::open()
     applyLevelsAtOpen();
     std::unique_ptr<SerialPortDevice> device = createDevice();
     if (!device->open(SerialPortDevice::OpenLevels{m_rtsEnabled, m_dtrEnabled})) {
-        m_lastOpenError = device->errorString();
+        noteOpenFailure(*device);
         throw SerialLineError(SerialLineError::Kind::OpenFailed, m_lastOpenError);
     }
     if (!adopt(std::move(device)))
@@ -105,7 +113,7 @@ void SerialLine::openInBackground(std::function<void(bool)> done)
                     return;
                 }
                 if (!opened)
-                    m_lastOpenError = device->errorString();
+                    noteOpenFailure(*device);
                 done(opened && adopt(std::move(device)));
             },
             Qt::QueuedConnection);

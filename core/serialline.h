@@ -88,6 +88,8 @@ public:
 
     // Why the last open failed, for the user.
     QString lastOpenError() const { return m_lastOpenError; }
+    // Whether it failed because this user may not open the device.
+    bool lastOpenDenied() const { return m_lastOpenDenied; }
 
     // What a fatal-signal handler needs to drop this line's outputs.
     SerialPortDevice::CrashRelease crashRelease() const;
@@ -101,6 +103,7 @@ private:
     std::unique_ptr<SerialPortDevice> createDevice();
     void applyLevelsAtOpen();
     bool adopt(std::unique_ptr<SerialPortDevice> device);
+    void noteOpenFailure(const SerialPortDevice &device);
 
     SerialPortFactory &m_ports;
     qint16 m_portNumber = 1;
@@ -113,6 +116,7 @@ private:
     };
     std::optional<LevelsAtOpen> m_levelsAtOpen;
     QString m_lastOpenError;
+    bool m_lastOpenDenied = false;
     bool m_heartbeat = false;
     std::function<void()> m_lineChangeHandler;
     std::unique_ptr<SerialPortDevice> m_device;

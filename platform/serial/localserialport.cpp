@@ -2,7 +2,55 @@
 
 #include "platform/serial/linechangewaiter.h"
 
+#include <QFile>
 #include <QFileInfo>
+
+#include <cerrno>
+#include <vector>
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace {
+
+// The kernel's own verdict for this process's effective ids: a refused open
+// may also come from a lock file or a port in use, which the user's groups
+// do not change.
+bool deniedToThisUser(const QString &device)
+{
+    return ::faccessat(AT_FDCWD, QFile::encodeName(device).constData(), R_OK | W_OK, AT_EACCESS) != 0
+        && errno == EACCES;
+}
+
+QString userName()
+{
+    const long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? size_t(size) : 16384);
+    passwd entry{};
+    passwd *found = nullptr;
+    if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+        return QString::fromLocal8Bit(found->pw_name);
+    return QStringLiteral("$USER");
+}
+
+// What the user can do about it: join the device's group, where that group
+// may open it; a new login is needed before the new group counts.
+QString permissionAdvice(const QString &mapped, const QString &device)
+{
+    const QFileInfo info(device);
+    const QString group = info.group();
+    if (group.isEmpty() || !info.permissions().testFlags(QFile::ReadGroup | QFile::WriteGroup))
+        return QStringLiteral("%1: no permission to open it, and its group may not open it either; "
+                              "ask the administrator of this machine for access")
+            .arg(mapped);
+    return QStringLiteral("%1: no permission to open it. It belongs to the group %2; add yourself with "
+                          "\"sudo usermod -aG %2 %3\", then log out and in again: a new group counts "
+                          "only from a new login")
+        .arg(mapped, group, userName());
+}
+
+} // namespace
 
 LocalSerialPort::LocalSerialPort(const QString &devicePath)
     : m_devicePath(devicePath)
@@ -32,8 +80,13 @@ bool LocalSerialPort::open(const OpenLevels &levels)
     m_port.setStopBits(QSerialPort::OneStop);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
     m_port.setReadBufferSize(1024);
-    if (!m_port.open(QIODevice::ReadWrite))
-        return fail(Failure::OpenFailed);
+    if (!m_port.open(QIODevice::ReadWrite)) {
+        if (m_port.error() != QSerialPort::PermissionError || !deniedToThisUser(device))
+            return fail(Failure::OpenFailed);
+        m_failure = Failure::PermissionDenied;
+        m_errorString = permissionAdvice(m_devicePath, device);
+        return false;
+    }
     // Linux raises RTS and DTR as it opens a tty; put both where they belong
     // at once, before the port counts as open. A relay on either line would
     // otherwise key the transmitter at every reopen.

@@ -17,6 +17,7 @@ public:
     enum class Failure {
         None,
         OpenFailed, // absent, in use, or cannot be configured
+        PermissionDenied, // present, but this user may not open it
         DeviceLost, // the port was open and its device went away (unplugged, link lost)
         Other,      // any other refusal of a line operation
     };

@@ -1,5 +1,7 @@
 #include "platform/storage/qsettingsstore.h"
 
+#include <QFileInfo>
+
 namespace {
 const QString settingsGroup = QStringLiteral("Settings/");
 const QString storeName = QStringLiteral("Zelvo-Footswitch2");
@@ -13,6 +15,11 @@ QSettingsStore::QSettingsStore()
 QSettingsStore::QSettingsStore(const QString &iniFile)
     : m_settings(iniFile, QSettings::IniFormat)
 {
+}
+
+bool QSettingsStore::exists() const
+{
+    return QFileInfo::exists(m_settings.fileName());
 }
 
 QString QSettingsStore::get(const QString &key) const

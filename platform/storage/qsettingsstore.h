@@ -13,6 +13,7 @@ public:
     // For tests: an INI file at a given path.
     explicit QSettingsStore(const QString &iniFile);
 
+    bool exists() const override;
     QString get(const QString &key) const override;
     void save(const QString &key, const QString &text) override;
     void saveTogether(const QList<std::pair<QString, QString>> &values) override;

@@ -21,6 +21,10 @@ class SettingsStore
 public:
     virtual ~SettingsStore() = default;
 
+    // Whether the store is there at all: a first start finds none. Asks the
+    // file system only; nothing is read.
+    virtual bool exists() const = 0;
+
     virtual QString get(const QString &key) const = 0;
     // Takes effect at once: a crash a moment later must not lose the value.
     virtual void save(const QString &key, const QString &text) = 0;

@@ -8,10 +8,39 @@
 #include "platform/serial/localserialport.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <grp.h>
+#include <pwd.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 using Failure = SerialPortDevice::Failure;
+
+// Root opens a device whatever its mode says: the open runs in a child as
+// `user`. Answers the failure and the error text.
+static QString openAsUser(const QString &path, const passwd &user)
+{
+    int channel[2];
+    if (::pipe(channel) != 0)
+        return {};
+    if (::fork() == 0) {
+        if (::geteuid() == 0 && (::setgroups(0, nullptr) || ::setgid(user.pw_gid) || ::setuid(user.pw_uid)))
+            ::_exit(1);
+        LocalSerialPort port(path);
+        port.open(false);
+        const QByteArray said = QByteArray::number(int(port.failure())) + ' ' + port.errorString().toUtf8();
+        ::_exit(::write(channel[1], said.constData(), size_t(said.size())) == said.size() ? 0 : 1);
+    }
+    ::close(channel[1]);
+    QFile reader;
+    reader.open(channel[0], QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+    const QString said = QString::fromUtf8(reader.readAll());
+    ::wait(nullptr);
+    return said;
+}
 
 class TestLocalSerialPort : public QObject
 {
@@ -23,7 +52,8 @@ private slots:
     void cleanup();
 
     void opensAPseudoTerminal();
-    void refusesAMissingDevice();
+    void refusesAnOpenAndSaysWhy_data();
+    void refusesAnOpenAndSaysWhy();
     void refusesTheSameDeviceOpenedUnderASecondName();
     void reopensAfterClose();
     void letsAnotherObjectOpenTheDeviceAfterClose();
@@ -73,12 +103,29 @@ void TestLocalSerialPort::opensAPseudoTerminal()
     QCOMPARE(port.failure(), Failure::None);
 }
 
-void TestLocalSerialPort::refusesAMissingDevice()
+void TestLocalSerialPort::refusesAnOpenAndSaysWhy_data()
 {
-    LocalSerialPort port(m_dir->filePath(QStringLiteral("no-such-device")));
-    QVERIFY(!port.open(false));
-    QCOMPARE(port.failure(), Failure::OpenFailed);
-    QVERIFY(!port.errorString().isEmpty());
+    QTest::addColumn<int>("permissions"); // of the device; -1: there is none
+    QTest::addColumn<int>("failure");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("missing device") << -1 << int(Failure::OpenFailed) << "PATH: no such device";
+    QTest::newRow("its group may open it") << int(QFile::ReadGroup | QFile::WriteGroup) << int(Failure::PermissionDenied)
+        << "group GROUP; add yourself with \"sudo usermod -aG GROUP USER\", then log out and in again";
+    QTest::newRow("only root may open it") << 0 << int(Failure::PermissionDenied)
+        << "PATH: no permission to open it, and its group may not open it either";
+}
+
+void TestLocalSerialPort::refusesAnOpenAndSaysWhy()
+{
+    QFETCH(int, permissions);
+    QFETCH(int, failure);
+    QFETCH(QString, says);
+    const passwd *user = ::geteuid() == 0 ? ::getpwnam("nobody") : ::getpwuid(::geteuid());
+    const QString path = permissions < 0 ? QStringLiteral("/dev/zelvo-no-such-device") : m_pty->slavePath();
+    QVERIFY(user && (permissions < 0 || QFile::setPermissions(path, QFile::Permissions(permissions))));
+    const QString said = openAsUser(path, *user);
+    says.replace("PATH", path).replace("GROUP", QFileInfo(path).group()).replace("USER", user->pw_name);
+    QVERIFY2(said.startsWith(QString::number(failure) + ' ') && said.contains(says), qPrintable(said));
 }
 
 void TestLocalSerialPort::refusesTheSameDeviceOpenedUnderASecondName()

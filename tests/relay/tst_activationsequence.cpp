@@ -1,5 +1,7 @@
 #include "support/mainwindowrig.h"
 
+#include <QLabel>
+#include <QTabWidget>
 #include <QTest>
 
 class tst_ActivationSequence : public QObject
@@ -21,6 +23,8 @@ private slots:
     void shouldBringOutputBackReleasedAfterMouseKeying();
     void shouldReleaseHeldFootswitchAndPickItUpAtNextTick();
     void shouldLetTickDuringOutputMessageChangeOnlyTheLamp();
+    void shouldOpenNoPortAtFirstStartUntilPortsPageCloses();
+    void shouldShowNoPermissionForDeviceThatTurnsUpRefusing();
     // window
     void shouldRestoreOnTopFromStore();
     void shouldTreatGreyedOnTopAsNotOnTopAndLetClicksOnlyCheckOrUncheck();
@@ -200,6 +204,34 @@ void tst_ActivationSequence::shouldLetTickDuringOutputMessageChangeOnlyTheLamp()
     QVERIFY(!window.MSComm2.isOpen());
     QVERIFY(!window.MSComm2.rtsEnabled());
     QCOMPARE(rig.platform.ports.log.filter(QStringLiteral("open")).size(), 2);
+}
+
+void tst_ActivationSequence::shouldOpenNoPortAtFirstStartUntilPortsPageCloses()
+{
+    MainWindowRig rig;
+    rig.platform.settings.present = false;
+    ZelvoFootswitch2 &window = rig.start();
+    QVERIFY(rig.platform.ports.log.isEmpty() && rig.platform.settings.saves().isEmpty());
+    SettingsWindow *settings = window.settingsWindow();
+    QCOMPARE(settings->findChild<QTabWidget *>()->currentWidget()->objectName(), QStringLiteral("portsPage"));
+    QVERIFY(settings->findChild<QLabel *>(QStringLiteral("portsGuidance"))->isVisible());
+    settings->reject();
+    QTRY_VERIFY(window.MSComm1.isOpen());
+}
+
+void tst_ActivationSequence::shouldShowNoPermissionForDeviceThatTurnsUpRefusing()
+{
+    MainWindowRig rig;
+    rig.storeWorkingPorts();
+    rig.platform.ports.line(1)->exists = false;
+    rig.platform.ports.line(1)->denied = true;
+    ZelvoFootswitch2 &window = rig.start();
+    rig.platform.ports.line(1)->exists = true;
+    window.engine().inputSupervisor().retry();
+    rig.settle();
+    const QString state = window.findChild<QLabel *>(QStringLiteral("PortStatusLine"))->accessibleName();
+    QVERIFY2(state.startsWith(QStringLiteral("In Com1 fake1: no permission – retry 1")), qPrintable(state));
+    QCOMPARE(rig.platform.messages.shown.filter(QStringLiteral("/dev/fake1: no permission")).size(), 1);
 }
 
 void tst_ActivationSequence::shouldRestoreOnTopFromStore()

@@ -23,6 +23,7 @@ struct FakeLineState
     bool refuseRts = false;  // RTS writes fail for another reason
     bool refuseDtr = false;  // DTR writes fail for another reason
     bool refuseReads = false; // line reads fail for another reason
+    bool denied = false;     // present, but opens are refused to this user
     int rtsWrites = 0;
     QString peerSummary;     // what an open port tells of its TLS server
 };
@@ -66,6 +67,8 @@ private:
                          + (levels.dtr ? QStringLiteral(" dtr=%1").arg(int(*levels.dtr)) : QString()));
             if (!m_state->exists || m_state->open)
                 return fail(Failure::OpenFailed, QStringLiteral("not available"));
+            if (m_state->denied)
+                return fail(Failure::PermissionDenied, QStringLiteral("no permission"));
             m_state->open = m_isOpen = true;
             m_state->rts = levels.rts;
             // As Linux does: DTR raised by the open unless set with it.

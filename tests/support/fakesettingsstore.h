@@ -9,6 +9,7 @@
 class FakeSettingsStore : public SettingsStore
 {
 public:
+    bool exists() const override { return present; }
     QString get(const QString &key) const override
     {
         log.append(QStringLiteral("get ") + key);
@@ -44,6 +45,7 @@ public:
 
     QStringList saves() const { return log.filter(QStringLiteral("save ")); }
 
+    bool present = true; // false: no file yet, as at a first start
     QMap<QString, QString> values;
     mutable QStringList log;
 };

@@ -54,6 +54,9 @@ QString PortStatusLine::stateText(PortSupervisor::State state, int retries)
     case State::NotAvailable:
         return retries > 0 ? QStringLiteral("not available – retry %1").arg(retries)
                            : QStringLiteral("not available – retrying");
+    case State::NoPermission:
+        return retries > 0 ? QStringLiteral("no permission – retry %1").arg(retries)
+                           : QStringLiteral("no permission – retrying");
     case State::Lost:
         return retries > 0 ? QStringLiteral("lost – retry %1").arg(retries) : QStringLiteral("lost – retrying");
     }

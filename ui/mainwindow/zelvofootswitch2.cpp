@@ -166,11 +166,21 @@ void ZelvoFootswitch2::setVisible(bool visible)
     // the native window exists: a position set then is the frame's, which
     // the window manager honours, and the window appears where it was left
     // instead of a title bar lower at every start.
-    if (visible && !m_firstShowDone) {
+    // Without a settings file no port has been chosen, and the built-in
+    // default would raise the lines of a port that may carry anything: the
+    // Ports page comes first, and its closing runs the first activation.
+    const bool firstShow = visible && !m_firstShowDone;
+    if (firstShow) {
         m_firstShowDone = true;
-        m_activation.run();
+        m_firstStartPending = !m_platform.settings->exists();
+        if (!m_firstStartPending)
+            m_activation.run();
     }
     QMainWindow::setVisible(visible);
+    if (firstShow && m_firstStartPending) {
+        mnuSettings_Click();
+        m_settingsWindow->showFirstStart();
+    }
 }
 
 void ZelvoFootswitch2::focusWindowChanged(QWindow *focus)
@@ -271,7 +281,10 @@ void ZelvoFootswitch2::Form_Unload()
         values.append({RelaySettings::comPortIn, ComPortIn});
     if (!ComPortOut.isEmpty())
         values.append({RelaySettings::comPortOut, ComPortOut});
-    m_platform.settings->saveTogether(values);
+    // A first start that ends before its settings window closed leaves no
+    // file: the next start is a first start too.
+    if (!m_firstStartPending)
+        m_platform.settings->saveTogether(values);
 
     // The other windows go without their own behaviour (the ports stay
     // closed). The About window runs no event loop of its own and goes at
@@ -318,8 +331,10 @@ void ZelvoFootswitch2::mnuSettings_Click()
     m_settingsWindow->setAttribute(Qt::WA_DeleteOnClose);
     m_settingsWindow->setTlsPeerSummary(m_tlsPeerSummary);
     connect(m_settingsWindow, &QDialog::finished, this, [this] {
-        if (!m_unloaded)
-            m_activation.run();
+        if (m_unloaded)
+            return;
+        m_firstStartPending = false;
+        m_activation.run();
     });
     m_settingsWindow->open();
 }

@@ -95,6 +95,8 @@ private:
     HelpLocator m_helpLocator = HelpLocator::forRunningProgram();
     bool m_firstShowDone = false;
     bool m_unloaded = false;
+    // A start without settings whose settings window has not closed yet.
+    bool m_firstStartPending = false;
     // Set while another window of this program (the About window) had the
     // focus last: the return to this window runs activation again.
     bool m_activateOnReturn = false;

@@ -13,6 +13,14 @@ PortsPage::PortsPage(const SerialDeviceCatalog &devices, QWidget *parent)
     , m_devices(devices)
 {
     auto *layout = new QVBoxLayout(this);
+    m_guidance = new QLabel;
+    m_guidance->setObjectName(QStringLiteral("portsGuidance"));
+    m_guidance->setWordWrap(true);
+    QFont bold = m_guidance->font();
+    bold.setBold(true);
+    m_guidance->setFont(bold);
+    m_guidance->hide();
+    layout->addWidget(m_guidance);
     auto *intro = new QLabel(QStringLiteral(
         "The device or network port that each port number of the main window stands for. "
         "Choose a serial device from the list or type its path, or type a network port as "
@@ -53,6 +61,12 @@ void PortsPage::save(SettingsStore &settings) const
 bool PortsPage::isValid() const
 {
     return std::all_of(m_rows.cbegin(), m_rows.cend(), [](const PortMappingRow *row) { return row->isValid(); });
+}
+
+void PortsPage::showGuidance(const QString &text)
+{
+    m_guidance->setText(text);
+    m_guidance->show();
 }
 
 void PortsPage::refreshDevices()

@@ -4,6 +4,7 @@
 #include <QWidget>
 
 class PortMappingRow;
+class QLabel;
 class SerialDeviceCatalog;
 class SettingsStore;
 
@@ -23,6 +24,9 @@ public:
     void save(SettingsStore &settings) const;
     bool isValid() const;
 
+    // A line above the others that says what to do now; hidden until given.
+    void showGuidance(const QString &text);
+
     // Offers the devices present now in every row's list.
     void refreshDevices();
 
@@ -36,5 +40,6 @@ protected:
 private:
     const SerialDeviceCatalog &m_devices;
     QList<PortMappingRow *> m_rows;
+    QLabel *m_guidance = nullptr;
     QTimer m_refreshTimer{this};
 };

@@ -35,18 +35,18 @@ SettingsWindow::SettingsWindow(SettingsStore &settings, SerialDeviceCatalog &dev
     keyingLayout->addWidget(m_transmit);
     keyingLayout->addStretch();
 
-    auto *tabs = new QTabWidget;
-    tabs->setObjectName(QStringLiteral("settingsTabs"));
-    tabs->addTab(m_ports, QStringLiteral("&Ports"));
-    tabs->addTab(keying, QStringLiteral("&Keying"));
-    tabs->addTab(m_tls, QStringLiteral("&TLS"));
+    m_tabs = new QTabWidget;
+    m_tabs->setObjectName(QStringLiteral("settingsTabs"));
+    m_tabs->addTab(m_ports, QStringLiteral("&Ports"));
+    m_tabs->addTab(keying, QStringLiteral("&Keying"));
+    m_tabs->addTab(m_tls, QStringLiteral("&TLS"));
 
     m_buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     connect(m_buttons, &QDialogButtonBox::accepted, this, &SettingsWindow::accept);
     connect(m_buttons, &QDialogButtonBox::rejected, this, &SettingsWindow::reject);
 
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(tabs);
+    layout->addWidget(m_tabs);
     layout->addWidget(m_buttons);
 
     m_ports->load(m_settings);
@@ -62,6 +62,14 @@ SettingsWindow::SettingsWindow(SettingsStore &settings, SerialDeviceCatalog &dev
 void SettingsWindow::setTlsPeerSummary(const QString &summary)
 {
     m_tls->setPeerSummary(summary);
+}
+
+void SettingsWindow::showFirstStart()
+{
+    m_tabs->setCurrentWidget(m_ports);
+    m_ports->showGuidance(QStringLiteral(
+        "No port is open yet: choose the devices of the footswitch's input port and the relay's "
+        "output port below, then close this window to open them."));
 }
 
 void SettingsWindow::accept()

@@ -5,6 +5,7 @@
 class FootswitchBox;
 class PortsPage;
 class QDialogButtonBox;
+class QTabWidget;
 class SerialDeviceCatalog;
 class SettingsStore;
 class TlsPage;
@@ -25,6 +26,10 @@ public:
     // successful connection (subject, issuer, fingerprint); empty for none.
     void setTlsPeerSummary(const QString &summary);
 
+    // Shows the Ports page with a line that says what to do first, for a
+    // start that found no settings.
+    void showFirstStart();
+
     void accept() override;
 
 private:
@@ -36,5 +41,6 @@ private:
     TransmitBox *m_transmit = nullptr;
     FootswitchBox *m_footswitch = nullptr;
     TlsPage *m_tls = nullptr;
+    QTabWidget *m_tabs = nullptr;
     QDialogButtonBox *m_buttons = nullptr;
 };
