@@ -215,7 +215,14 @@ void tst_ActivationSequence::shouldOpenNoPortAtFirstStartUntilPortsPageCloses()
     SettingsWindow *settings = window.settingsWindow();
     QCOMPARE(settings->findChild<QTabWidget *>()->currentWidget()->objectName(), QStringLiteral("portsPage"));
     QVERIFY(settings->findChild<QLabel *>(QStringLiteral("portsGuidance"))->isVisible());
+    // Cancelled, nothing was chosen: still nothing opens.
     settings->reject();
+    rig.settle();
+    QVERIFY(rig.platform.ports.log.isEmpty());
+    // Chosen (the file is written): the ports open.
+    window.findChild<QAction *>(QStringLiteral("mnuSettings"))->trigger();
+    rig.platform.settings.present = true;
+    window.settingsWindow()->accept();
     QTRY_VERIFY(window.MSComm1.isOpen());
 }
 

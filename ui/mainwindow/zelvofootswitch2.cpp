@@ -330,9 +330,15 @@ void ZelvoFootswitch2::mnuSettings_Click()
     m_settingsWindow = new SettingsWindow(*m_platform.settings, *m_platform.devices, this);
     m_settingsWindow->setAttribute(Qt::WA_DeleteOnClose);
     m_settingsWindow->setTlsPeerSummary(m_tlsPeerSummary);
-    connect(m_settingsWindow, &QDialog::finished, this, [this] {
+    connect(m_settingsWindow, &QDialog::finished, this, [this](int result) {
         if (m_unloaded)
             return;
+        // A first start cancelled has still chosen nothing: the default
+        // port is no more the user's choice than before.
+        if (m_firstStartPending && result == QDialog::Rejected && !m_platform.settings->exists()) {
+            m_statusLine->setNotice(QStringLiteral("No port is open: choose the ports under Settings."));
+            return;
+        }
         m_firstStartPending = false;
         m_activation.run();
     });
