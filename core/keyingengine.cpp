@@ -22,13 +22,7 @@ const QString inhibitedNotice = QStringLiteral("Inhibited");
 // The device (as mapped) and why it could not be used, for the message.
 QString failureDetail(const SerialLine &line)
 {
-    const QString location = line.location();
-    const QString reason = line.lastOpenError();
-    if (reason.isEmpty())
-        return location;
-    if (location.isEmpty() || reason.startsWith(location))
-        return reason;
-    return QStringLiteral("%1: %2").arg(location, reason);
+    return PortMessages::openFailureDetail(line.location(), line.lastOpenError());
 }
 
 // An output that cannot even be tried: a radio by CAT with no Hamlib thread.
@@ -59,6 +53,7 @@ KeyingEngine::KeyingEngine(SerialPortFactory &ports, QObject *parent)
     , m_ports(ports)
     , m_input(ports)
     , m_first(ports)
+    , m_inhibit(ports)
 {
     m_monotonic.start();
     m_recheck.setSingleShot(true);
@@ -78,6 +73,8 @@ KeyingEngine::KeyingEngine(SerialPortFactory &ports, QObject *parent)
     // the message must not do so inside it.
     connect(&m_inputSupervisor, &PortSupervisor::newFailure, this, &KeyingEngine::reportFailure,
             Qt::QueuedConnection);
+    connect(&m_inhibit, &InhibitInput::changed, this, &KeyingEngine::poll);
+    connect(&m_inhibit, &InhibitInput::failed, this, &KeyingEngine::portFailed);
     m_first.setFailureMessage(
         [this](const QString &detail) { return PortMessages::outputNotAvailable(m_outputPort, detail); });
     connect(&m_first, &KeyedOutput::stateChanged, this, &KeyingEngine::portsChanged);
@@ -150,9 +147,7 @@ void KeyingEngine::buildChain(const SequenceSettings::Sequence &sequence, const 
         m_more.push_back(std::move(output));
     }
 
-    m_inhibitSettings = sequence.inhibit;
-    m_inhibitSupervisor.reset();
-    m_inhibitLine.reset();
+    m_inhibit.configure(sequence.inhibit);
     setInhibited(false);
 }
 
@@ -173,26 +168,7 @@ void KeyingEngine::openPorts(const QString &inputPort, const QString &outputPort
     else
         enter(State::OutputUnavailable, Cause::PortsClosed);
 
-    const bool inhibitElsewhere = m_inhibitSettings.enabled && m_inhibitSettings.port != inputPort;
-    if (inhibitElsewhere && !m_inhibitLine) {
-        m_inhibitLine = std::make_unique<SerialLine>(m_ports);
-        m_inhibitSupervisor = std::make_unique<PortSupervisor>(*m_inhibitLine);
-        // Fed like the footswitch: an interlock contact needs a supply too.
-        m_inhibitLine->setLevelsAtOpen(true, true);
-        m_inhibitLine->setLineChangeHandler([this] { poll(); });
-        connect(m_inhibitSupervisor.get(), &PortSupervisor::reopened, this, [this] {
-            m_inhibitSupervisor->opened();
-            readInhibit();
-        });
-        connect(m_inhibitSupervisor.get(), &PortSupervisor::newFailure, this, [this] {
-            emit portFailed(PortMessages::inputNotAvailable(m_inhibitSettings.port, failureDetail(*m_inhibitLine)));
-        }, Qt::QueuedConnection);
-        if (const std::optional<qint16> number = RelaySettings::portNumber(m_inhibitSettings.port)) {
-            m_inhibitLine->select(*number);
-            m_inhibitLine->setHeartbeat(false);
-            m_inhibitSupervisor->openLater();
-        }
-    }
+    m_inhibit.open(inputPort);
     readInhibit();
 
     if (m_input.isOpen()) {
@@ -295,8 +271,7 @@ void KeyingEngine::closeInput()
     // relays their drive.
     m_recheck.stop();
     m_inputSupervisor.stop();
-    if (m_inhibitSupervisor)
-        m_inhibitSupervisor->stop();
+    m_inhibit.close();
 }
 
 void KeyingEngine::finishClosing()
@@ -473,26 +448,7 @@ void KeyingEngine::readFootswitch()
 
 void KeyingEngine::readInhibit()
 {
-    if (!m_inhibitSettings.enabled) {
-        setInhibited(false);
-        return;
-    }
-    // An interlock that cannot be read may be holding off a faulty
-    // amplifier: unknown counts as inhibited. Closed on purpose (another
-    // window, the end), nothing keys anyway and there is nothing to say.
-    SerialLine *line = m_inhibitLine ? m_inhibitLine.get() : &m_input;
-    const PortSupervisor &supervisor = m_inhibitSupervisor ? *m_inhibitSupervisor : m_inputSupervisor;
-    if (!line->isOpen()) {
-        setInhibited(supervisor.state() != PortSupervisor::State::Closed);
-        return;
-    }
-    try {
-        setInhibited(line->lineHolding(m_inhibitSettings.line) != m_inhibitSettings.inverted);
-    } catch (const SerialLineError &) {
-        if (m_inhibitSupervisor)
-            m_inhibitSupervisor->lost();
-        setInhibited(true);
-    }
+    setInhibited(m_inhibit.read(m_input, m_inputSupervisor));
 }
 
 void KeyingEngine::setInhibited(bool inhibited)

@@ -2,6 +2,7 @@
 
 #include "core/footswitchdebouncer.h"
 #include "core/footswitchoptions.h"
+#include "core/inhibitinput.h"
 #include "core/outputsequence.h"
 #include "core/portsupervisor.h"
 #include "core/sequencesettings.h"
@@ -194,10 +195,7 @@ private:
     // Output 1 and the rest, in order.
     std::vector<KeyedOutput *> m_chain{&m_first};
     OutputSequence m_sequence{{OutputSequence::Timing{}}};
-    SequenceSettings::Inhibit m_inhibitSettings;
-    // The inhibit input when it is on another port than the footswitch.
-    std::unique_ptr<SerialLine> m_inhibitLine;
-    std::unique_ptr<PortSupervisor> m_inhibitSupervisor;
+    InhibitInput m_inhibit;
     bool m_inhibited = false;
     QThread *m_hamlibThread = nullptr;
     FootswitchOptions m_options;

@@ -7,6 +7,16 @@
 // on a line of their own, so that a mistyped mapping can be recognised.
 namespace PortMessages {
 
+// The device (as mapped) and why it could not be used.
+inline QString openFailureDetail(const QString &location, const QString &reason)
+{
+    if (reason.isEmpty())
+        return location;
+    if (location.isEmpty() || reason.startsWith(location))
+        return reason;
+    return QStringLiteral("%1: %2").arg(location, reason);
+}
+
 inline QString withDetail(const QString &message, const QString &detail)
 {
     return detail.isEmpty() ? message : message + QStringLiteral("\n\n") + detail;

@@ -1,17 +1,13 @@
 #include "core/serialrelayoutput.h"
 
+#include "core/portmessages.h"
+
 namespace {
 
 // The device (as mapped) and why it could not be used, for the message.
 QString failureDetail(const SerialLine &line)
 {
-    const QString location = line.location();
-    const QString reason = line.lastOpenError();
-    if (reason.isEmpty())
-        return location;
-    if (location.isEmpty() || reason.startsWith(location))
-        return reason;
-    return QStringLiteral("%1: %2").arg(location, reason);
+    return PortMessages::openFailureDetail(line.location(), line.lastOpenError());
 }
 
 } // namespace
