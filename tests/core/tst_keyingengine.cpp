@@ -26,6 +26,7 @@ private slots:
     void shouldKeepTheInvariantsThroughEverySequence();
     void shouldWalkTheChainInOrderThroughEverySequence_data();
     void shouldWalkTheChainInOrderThroughEverySequence();
+    void shouldHoldOffWhileAnInhibitOnItsOwnPortIsActiveOrUnknown();
     void shouldKeyFromTheChosenLineAndPolarity_data();
     void shouldKeyFromTheChosenLineAndPolarity();
     void shouldCountDownTheLastSecondsBeforeTheTimeOut();
@@ -319,6 +320,32 @@ void tst_KeyingEngine::shouldWalkTheChainInOrderThroughEverySequence()
     QCOMPARE(m_engine->notice(), notice);
     if (steps.contains(QLatin1String("about")) || steps.contains(QLatin1String("shutdown")))
         QVERIFY(!m_ports.line(2)->open && !m_ports.line(3)->open && !m_ports.line(4)->open);
+}
+
+void tst_KeyingEngine::shouldHoldOffWhileAnInhibitOnItsOwnPortIsActiveOrUnknown()
+{
+    m_settings.values.insert({{"Inhibit-Line", "DCD"}, {"Inhibit-Port", "5"}, {"Inhibit-Inverted", "1"}});
+    FakeLineState &interlock = *m_ports.line(5);
+    interlock.exists = false;
+    start();
+    QVERIFY(m_engine->isInhibited());
+    run(QStringLiteral("press"));
+    QVERIFY(!out().rts);
+    QCOMPARE(m_engine->notice(), QStringLiteral("Inhibited"));
+    // The interlock's port comes, fed like a footswitch, with its contact
+    // closed (DCD high, active low): free to key at the next press.
+    interlock.exists = interlock.dcd = true;
+    settle();
+    QTRY_VERIFY(interlock.open);
+    QVERIFY(interlock.rts && interlock.dtr);
+    QVERIFY(!m_engine->isInhibited());
+    run(QStringLiteral("release"));
+    run(QStringLiteral("press"));
+    QVERIFY(out().rts);
+    interlock.dcd = false;
+    m_engine->poll();
+    QVERIFY(!out().rts);
+    QCOMPARE(m_engine->state(), KeyingEngine::State::Released);
 }
 
 void tst_KeyingEngine::shouldKeyFromTheChosenLineAndPolarity_data()
