@@ -15,6 +15,7 @@ public:
     {
     }
 
+    bool exists() const override { return m_stored.exists(); }
     QString get(const QString &key) const override
     {
         return m_pending.contains(key) ? m_pending.value(key) : m_stored.get(key);

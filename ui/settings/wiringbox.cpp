@@ -131,6 +131,7 @@ void WiringBox::setEngine(KeyingEngine &engine, Messages &messages, const QStrin
     m_relayPort->setText(QStringLiteral("Relay, Com%1:").arg(outputPort));
     // Not a read: the engine is in the middle of a transition when it says so.
     connect(m_engine, &KeyingEngine::stateChanged, this, &WiringBox::showRelay);
+    connect(m_engine, &KeyingEngine::outputsKeyedChanged, this, &WiringBox::showRelay);
     setVisible(true);
 }
 
@@ -218,8 +219,10 @@ void WiringBox::showRelay()
     if (!m_open)
         return;
     const bool outputReady = m_engine->state() != KeyingEngine::State::OutputUnavailable;
-    light(m_relayLamp, outputReady ? std::optional<bool>(m_engine->isKeyed()) : std::nullopt, "#e04000");
-    m_test->setEnabled(outputReady && !m_engine->isKeyed() && !m_detector);
+    // Lit while the outputs are keyed, release tails included.
+    const bool keyed = m_engine->isTransmitting();
+    light(m_relayLamp, outputReady || keyed ? std::optional<bool>(keyed) : std::nullopt, "#e04000");
+    m_test->setEnabled(outputReady && !m_engine->isKeyed() && !keyed && !m_detector);
 }
 
 void WiringBox::detect()
