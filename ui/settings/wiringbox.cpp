@@ -132,6 +132,10 @@ void WiringBox::setEngine(KeyingEngine &engine, Messages &messages, const QStrin
     // Not a read: the engine is in the middle of a transition when it says so.
     connect(m_engine, &KeyingEngine::stateChanged, this, &WiringBox::showRelay);
     connect(m_engine, &KeyingEngine::outputsKeyedChanged, this, &WiringBox::showRelay);
+    // A port that opened or went is read at once, not at the next tick:
+    // Detect is ready as soon as the footswitch can be heard. Queued, as the
+    // engine says so in the middle of opening the port.
+    connect(m_engine, &KeyingEngine::portsChanged, this, &WiringBox::readLines, Qt::QueuedConnection);
     setVisible(true);
 }
 
