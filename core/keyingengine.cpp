@@ -62,6 +62,15 @@ KeyingEngine::KeyingEngine(SerialPortFactory &ports, QObject *parent)
     m_walkTimer.setSingleShot(true);
     m_walkTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_walkTimer, &QTimer::timeout, this, &KeyingEngine::walk);
+    m_relayTest.setSingleShot(true);
+    m_relayTest.setInterval(RelayTestMs);
+    connect(&m_relayTest, &QTimer::timeout, this, &KeyingEngine::operatorRelease);
+    // Whatever ends the test's keying (the time-out, a lost port, the ports
+    // closed, the end) ends the test: its timer must not release a later one.
+    connect(this, &KeyingEngine::stateChanged, &m_relayTest, [this](State state) {
+        if (state != State::KeyedByOperator)
+            m_relayTest.stop();
+    });
     // The footswitch circuit is fed from both RTS and DTR, so that a switch
     // wired from either works.
     m_input.setLevelsAtOpen(true, true);
@@ -155,6 +164,7 @@ void KeyingEngine::openPorts(const QString &inputPort, const QString &outputPort
 {
     m_shutDown = false;
     m_closing = Closing::None;
+    m_wiring = false;
     m_inputPort = inputPort;
     m_outputPort = outputPort;
     // Whatever the footswitch was before, it counts from its next read.
@@ -246,11 +256,42 @@ void KeyingEngine::outputLost(int index)
 
 void KeyingEngine::closePorts()
 {
+    m_wiring = false;
     enter(State::OutputUnavailable, Cause::PortsClosed);
     closeInput();
     m_closing = Closing::Ports;
     if (m_sequence.keyedCount() == 0)
         finishClosing();
+}
+
+void KeyingEngine::openForWiring(const QString &inputPort, const QString &outputPort)
+{
+    openPorts(inputPort, outputPort);
+    m_wiring = true;
+}
+
+std::optional<KeyingEngine::InputLevels> KeyingEngine::inputLevels()
+{
+    if (!m_input.isOpen())
+        return std::nullopt;
+    InputLevels levels{};
+    try {
+        for (size_t line = 0; line < levels.size(); ++line)
+            levels[line] = m_input.lineHolding(SerialPortDevice::InputLine(line));
+    } catch (const SerialLineError &) {
+        inputLost();
+        return std::nullopt;
+    }
+    return levels;
+}
+
+void KeyingEngine::testRelay()
+{
+    if (!m_wiring)
+        return;
+    operatorKey();
+    if (m_state == State::KeyedByOperator)
+        m_relayTest.start();
 }
 
 void KeyingEngine::shutdown()
@@ -440,6 +481,8 @@ void KeyingEngine::readFootswitch()
     if (!changed)
         return;
     setFootswitch(m_debouncer.level());
+    if (m_wiring)
+        return; // only reported: the wiring assistant is listening
     if (m_debouncer.level())
         footswitchPressedEdge();
     else

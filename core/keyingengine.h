@@ -17,6 +17,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QThread;
@@ -106,6 +107,22 @@ public:
     void finishShutdown();
     // Every output released and closed after shutdown().
     bool isClosed() const { return m_shutDown && m_closing == Closing::None; }
+
+    // For the wiring assistant: opens the ports as openPorts() does, but the
+    // footswitch keys nothing until closePorts() or openPorts(); its changes
+    // are only reported.
+    void openForWiring(const QString &inputPort, const QString &outputPort);
+    bool isOpenForWiring() const { return m_wiring; }
+    // CTS, DSR, DCD and RI of the open input, indexed by InputLine; nothing
+    // while it is not open. A failed read loses the input as any read does.
+    using InputLevels = std::array<bool, 4>;
+    std::optional<InputLevels> inputLevels();
+    // Keys as the operator does and releases after RelayTestMs, so that the
+    // relay can be heard; only while open for wiring. Any other release
+    // ends the test.
+    static constexpr int RelayTestMs = 1000;
+    void testRelay();
+    bool isRelayTestRunning() const { return m_relayTest.isActive(); }
 
     // The operator's "Tx" and "Rx".
     void operatorKey();
@@ -216,4 +233,6 @@ private:
     QTimer m_recheck;
     // Takes the next step of a walk when it is due.
     QTimer m_walkTimer;
+    bool m_wiring = false;
+    QTimer m_relayTest;
 };

@@ -15,3 +15,18 @@ void QtMessages::show(const QString &text)
     box->setWindowModality(Qt::ApplicationModal);
     box->show();
 }
+
+void QtMessages::ask(const QString &question, std::function<void()> yes)
+{
+    // Opened as show() opens its box, for the same reason; the answer comes
+    // back through the event loop.
+    auto *box = new QMessageBox(QMessageBox::Question, m_caption, question, QMessageBox::Yes | QMessageBox::No);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setDefaultButton(QMessageBox::No);
+    box->setWindowModality(Qt::ApplicationModal);
+    QObject::connect(box, &QMessageBox::finished, box, [box, yes = std::move(yes)] {
+        if (box->standardButton(box->clickedButton()) == QMessageBox::Yes)
+            yes();
+    });
+    box->show();
+}

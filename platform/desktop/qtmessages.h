@@ -12,6 +12,7 @@ public:
     }
 
     void show(const QString &text) override;
+    void ask(const QString &question, std::function<void()> yes) override;
 
 private:
     QString m_caption;

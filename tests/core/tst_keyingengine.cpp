@@ -30,6 +30,7 @@ private slots:
     void shouldKeyFromTheChosenLineAndPolarity_data();
     void shouldKeyFromTheChosenLineAndPolarity();
     void shouldCountDownTheLastSecondsBeforeTheTimeOut();
+    void shouldReadAllFourInputLinesAndLoseTheInputOnAFailedRead();
     void shouldTellEachFailureOnceAndNotEachRetry();
     void shouldSpaceRetriesByKindOfPort_data();
     void shouldSpaceRetriesByKindOfPort();
@@ -91,6 +92,8 @@ void tst_KeyingEngine::checkInvariants(const QString &after)
     QVERIFY2(relayHigh() == m_engine->isKeyed(), where.constData());
     QVERIFY2((FatalSignalRelease::armedDescriptor() != -1) == relayHigh(), where.constData());
     QVERIFY2(m_engine->isTimeoutRunning() == m_engine->isKeyed(), where.constData());
+    QVERIFY2(!m_engine->isRelayTestRunning() || m_engine->state() == KeyingEngine::State::KeyedByOperator,
+             where.constData());
     QVERIFY2(!m_ports.log.contains(QStringLiteral("open 2 rts=1")), where.constData());
     if (m_dtrRelay)
         QVERIFY2(!out().open || !out().rts, where.constData());
@@ -100,7 +103,8 @@ void tst_KeyingEngine::checkInvariants(const QString &after)
 
 // One step of a sequence: "press", "release", "tx", "rx", "out-lost",
 // "out-back", "in-lost", "in-back", "in-fails", "refuse", "about", "return",
-// "shutdown", or "+N" for N ms later.
+// "shutdown", "wiring" (the settings window's Keying page), "test" (its
+// relay test), "test-ends" (a second later), or "+N" for N ms later.
 void tst_KeyingEngine::run(const QString &step)
 {
     const auto unplug = [](FakeLineState &line) { line.gone = true; line.exists = false; };
@@ -139,6 +143,15 @@ void tst_KeyingEngine::run(const QString &step)
     } else if (step == QLatin1String("return")) {
         m_engine->openPorts(QStringLiteral("1"), QStringLiteral("2"));
         settle();
+    } else if (step == QLatin1String("wiring")) {
+        m_engine->closePorts();
+        m_engine->openForWiring(QStringLiteral("1"), QStringLiteral("2"));
+        settle();
+    } else if (step == QLatin1String("test")) {
+        m_engine->testRelay();
+    } else if (step == QLatin1String("test-ends")) {
+        QSignalSpy released(m_engine.get(), &KeyingEngine::stateChanged);
+        QVERIFY(released.wait(2 * KeyingEngine::RelayTestMs));
     } else if (step == QLatin1String("shutdown")) {
         m_engine->shutdown();
     } else if (step == QLatin1String("inhibit") || step == QLatin1String("uninhibit")) {
@@ -194,6 +207,16 @@ void tst_KeyingEngine::shouldKeepTheInvariantsThroughEverySequence_data()
         {"footswitch takes over a Tx click", "tx press release", "Released", ""},
         {"Tx while held, then let go", "press tx release", "Released", ""},
         {"exit while keyed", "press shutdown", "OutputUnavailable", ""},
+        {"footswitch keys nothing while wiring", "wiring press", "Released", ""},
+        {"nor ends a relay test", "wiring test press release", "KeyedByOperator", ""},
+        {"relay test lets go after a second", "wiring test test-ends", "Released", ""},
+        {"relay test only while wiring", "test", "Released", ""},
+        {"relay test ended by Rx", "wiring test rx", "Released", ""},
+        {"relay test ended by the time-out", "wiring test +30000", "Released", "Tx time-out released the transmitter"},
+        {"relay test ended by a lost output", "wiring test out-lost", "OutputUnavailable", ""},
+        {"relay test ended by leaving the page", "wiring test about", "OutputUnavailable", ""},
+        {"and the footswitch keys again after it", "wiring press about return +100", "KeyedByFootswitch", ""},
+        {"exit during a relay test", "wiring test shutdown", "OutputUnavailable", ""},
     };
     for (const char *relay : {"RTS", "DTR"}) {
         for (const auto &row : rows)
@@ -404,6 +427,16 @@ void tst_KeyingEngine::shouldCountDownTheLastSecondsBeforeTheTimeOut()
     QCOMPARE(said, (QStringList{"Tx time-out in 5 s", "Tx time-out in 4 s", "Tx time-out in 3 s", "Tx time-out in 2 s",
                                 "Tx time-out in 1 s",
                                 "Tx time-out released the transmitter – release the footswitch", ""}));
+}
+
+void tst_KeyingEngine::shouldReadAllFourInputLinesAndLoseTheInputOnAFailedRead()
+{
+    start();
+    in().dsr = in().ri = true;
+    QCOMPARE(m_engine->inputLevels(), (KeyingEngine::InputLevels{false, true, false, true}));
+    in().refuseReads = true;
+    QCOMPARE(m_engine->inputLevels(), std::nullopt);
+    QCOMPARE(m_engine->inputSupervisor().state(), PortSupervisor::State::Lost);
 }
 
 void tst_KeyingEngine::shouldTellEachFailureOnceAndNotEachRetry()

@@ -198,6 +198,43 @@ class UnloadWhileKeyed(MainWindowTestCase):
         self.assertEqual(self.rts_writes(2), [0, 1, 0])
 
 
+class WiringAssistant(MainWindowTestCase):
+    def key_and_wait_for_the_ports(self, *keys):
+        """Keys after which the ports open again; returns when the output is ready."""
+        def ready():
+            return self.rig.program_output().count("Cause::OutputReady")
+        before = ready()
+        self.ui.key(*keys)
+        wait_until(lambda: ready() > before, 10.0, message="the ports opened again")
+
+    def test_detect_finds_a_normally_closed_switch_on_dsr_keys_nothing_and_ok_saves_it(self):
+        self.start()
+        device = self.rig.input.device
+        self.rig.lines.drive(device, DSR=1)  # closed at rest
+        self.ui.wait_until_active(self.ui.main_window())
+        self.ui.choose_menu_item("f", "s")
+        window = self.ui.wait_for_window("^Settings$")
+        self.ui.wait_until_active(window)
+        self.key_and_wait_for_the_ports("alt+k")  # the Keying page opens them for wiring
+        self.ui.key("alt+e")
+        wait_until(lambda: "detect: listening" in self.rig.program_output(), 5.0, message="Detect listening")
+        self.assertEqual([self.rig.lines.line(device, name) for name in ("RTS", "DTR")], [1, 1])
+        for _ in range(3):
+            for level in (0, 1):
+                self.rig.bounce(level, line="DSR")
+                time.sleep(0.2)  # held: a press and a release, not a bounce
+        wait_until(lambda: "detect: DSR goes low when pressed: a normally closed switch on DSR."
+                   in self.rig.program_output(), 10.0, message="what Detect found")
+        self.assertNotIn(1, self.rts_writes(2), "the footswitch keyed the relay while wiring")
+        self.key_and_wait_for_the_ports("Return")  # OK, and opened for keying as the window goes
+        self.ui.wait_until_gone(window)
+        settings = self.rig.read_settings()
+        self.assertEqual((settings["Footswitch-Line"], settings["Footswitch-Inverted"]), ("DSR", "1"))
+        # Keying as saved: the switch opening keys the transmitter.
+        self.rig.lines.drive(device, DSR=0)
+        self.rig.wait_for_rts(self.rig.output, 1)
+
+
 class PortChoiceAndAbout(MainWindowTestCase):
     settings = {"ComPort": "1", "ComPort2": "2"}
 

@@ -1,6 +1,10 @@
 #include "support/mainwindowrig.h"
 
 #include <QAbstractItemView>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTabWidget>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
@@ -28,6 +32,8 @@ private slots:
     void shouldShowServerCertificateOfOpenPortInSettings_data();
     void shouldShowServerCertificateOfOpenPortInSettings();
     void shouldKeepLastServerCertificateWhenPortsNoLongerTellOne();
+    void shouldShowTheLinesAndTestTheRelayChosenOnTheKeyingPage_data();
+    void shouldShowTheLinesAndTestTheRelayChosenOnTheKeyingPage();
     // unload
     void shouldWriteFiveSettingsInOrderOnClose();
     void shouldReleaseKeyedOutputOnClose();
@@ -227,6 +233,44 @@ void tst_MainWindow::shouldKeepLastServerCertificateWhenPortsNoLongerTellOne()
     QTRY_VERIFY(window.MSComm1.isOpen() && window.MSComm2.isOpen());
     m_rig->form().mnuSettings->trigger();
     QCOMPARE(shownPeerSummary(), QStringLiteral("subject: CN=relay"));
+}
+
+void tst_MainWindow::shouldShowTheLinesAndTestTheRelayChosenOnTheKeyingPage_data()
+{
+    QTest::addColumn<int>("relayLine"); // the page's choice, not saved: 0 RTS, 1 DTR
+    QTest::addColumn<bool FakeLineState::*>("keyed");
+    QTest::newRow("RTS as stored") << 0 << &FakeLineState::rts;
+    QTest::newRow("DTR chosen on the page") << 1 << &FakeLineState::dtr;
+}
+
+void tst_MainWindow::shouldShowTheLinesAndTestTheRelayChosenOnTheKeyingPage()
+{
+    QFETCH(int, relayLine);
+    QFETCH(bool FakeLineState::*, keyed);
+    ZelvoFootswitch2 &window = m_rig->start();
+    m_rig->input().dsr = true;
+    m_rig->form().mnuSettings->trigger();
+    SettingsWindow *settings = window.settingsWindow();
+    settings->findChild<QTabWidget *>(QStringLiteral("settingsTabs"))->setCurrentIndex(1);
+    settings->findChild<QComboBox *>(QStringLiteral("relayLine"))->setCurrentIndex(relayLine);
+    m_rig->settle();
+    QVERIFY(m_rig->engine.isOpenForWiring());
+    QVERIFY(m_rig->input().rts && m_rig->input().dtr);
+    QTRY_COMPARE(settings->findChild<QLabel *>(QStringLiteral("dsrLamp"))->property("lit"), 1);
+    QCOMPARE(settings->findChild<QLabel *>(QStringLiteral("ctsLamp"))->property("lit"), 0);
+    // The footswitch keys nothing here; the relay test does, for a second.
+    m_rig->input().cts = true;
+    m_rig->tick();
+    QVERIFY(!(m_rig->output().*keyed));
+    settings->findChild<QPushButton *>(QStringLiteral("testRelay"))->click();
+    QCOMPARE(m_rig->platform.messages.asked.size(), 1);
+    QVERIFY(m_rig->output().*keyed);
+    QTRY_VERIFY_WITH_TIMEOUT(!(m_rig->output().*keyed), 2 * KeyingEngine::RelayTestMs);
+
+    settings->reject();
+    QTRY_VERIFY(window.MSComm1.isOpen() && window.MSComm2.isOpen());
+    QVERIFY(!m_rig->engine.isOpenForWiring());
+    QVERIFY(!m_rig->platform.settings.values.contains(QStringLiteral("Relay-Line")));
 }
 
 void tst_MainWindow::shouldWriteFiveSettingsInOrderOnClose()

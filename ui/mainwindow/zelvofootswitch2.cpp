@@ -330,6 +330,9 @@ void ZelvoFootswitch2::mnuSettings_Click()
     m_settingsWindow = new SettingsWindow(*m_platform.settings, *m_platform.devices, this);
     m_settingsWindow->setAttribute(Qt::WA_DeleteOnClose);
     m_settingsWindow->setTlsPeerSummary(m_tlsPeerSummary);
+    // Not at a first start: no port has been chosen yet, and none is opened.
+    if (!m_firstStartPending)
+        m_settingsWindow->setWiring(m_engine, *m_platform.messages, ComPortIn, ComPortOut);
     connect(m_settingsWindow, &QDialog::finished, this, [this](int result) {
         if (m_unloaded)
             return;

@@ -48,6 +48,13 @@ FootswitchBox::FootswitchBox(QWidget *parent)
     layout->addRow(QString(), m_inverted);
     layout->addRow(QStringLiteral("&Relay line:"), m_relayLine);
     layout->addRow(QStringLiteral("&Debounce:"), m_debounce);
+    connect(m_relayLine, &QComboBox::currentIndexChanged, this, &FootswitchBox::relayLineChanged);
+}
+
+void FootswitchBox::setFootswitch(InputLine line, bool inverted)
+{
+    m_line->setCurrentIndex(m_line->findData(int(line)));
+    m_inverted->setChecked(inverted);
 }
 
 void FootswitchBox::load(const SettingsStore &settings)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/serial/serialportdevice.h"
+
 #include <QGroupBox>
 
 class QCheckBox;
@@ -19,6 +21,11 @@ public:
 
     void load(const SettingsStore &settings);
     void save(SettingsStore &settings) const;
+    // What the wiring assistant found.
+    void setFootswitch(SerialPortDevice::InputLine line, bool inverted);
+
+signals:
+    void relayLineChanged();
 
 private:
     QComboBox *m_line = nullptr;

@@ -4,6 +4,7 @@
 #include "ui/settings/portspage.h"
 #include "ui/settings/tlspage.h"
 #include "ui/settings/transmitbox.h"
+#include "ui/settings/wiringbox.h"
 
 #include <QDialogButtonBox>
 #include <QPushButton>
@@ -26,12 +27,15 @@ SettingsWindow::SettingsWindow(SettingsStore &settings, SerialDeviceCatalog &dev
     m_transmit->setObjectName(QStringLiteral("transmitBox"));
     m_footswitch = new FootswitchBox;
     m_footswitch->setObjectName(QStringLiteral("footswitchBox"));
+    m_wiring = new WiringBox(*m_footswitch, m_settings);
+    m_wiring->setObjectName(QStringLiteral("wiringBox"));
     m_tls = new TlsPage;
     m_tls->setObjectName(QStringLiteral("tlsPage"));
 
     auto *keying = new QWidget;
     auto *keyingLayout = new QVBoxLayout(keying);
     keyingLayout->addWidget(m_footswitch);
+    keyingLayout->addWidget(m_wiring);
     keyingLayout->addWidget(m_transmit);
     keyingLayout->addStretch();
 
@@ -70,6 +74,12 @@ void SettingsWindow::showFirstStart()
     m_ports->showGuidance(QStringLiteral(
         "No port is open yet: choose the devices of the footswitch's input port and the relay's "
         "output port below, then close this window to open them."));
+}
+
+void SettingsWindow::setWiring(KeyingEngine &engine, Messages &messages, const QString &inputPort,
+                               const QString &outputPort)
+{
+    m_wiring->setEngine(engine, messages, inputPort, outputPort);
 }
 
 void SettingsWindow::accept()

@@ -3,6 +3,8 @@
 #include <QDialog>
 
 class FootswitchBox;
+class KeyingEngine;
+class Messages;
 class PortsPage;
 class QDialogButtonBox;
 class QTabWidget;
@@ -10,6 +12,7 @@ class SerialDeviceCatalog;
 class SettingsStore;
 class TlsPage;
 class TransmitBox;
+class WiringBox;
 
 // The station's settings: the ports, the transmit time-out, the footswitch
 // and relay wiring, and the files of encrypted network ports. OK saves them
@@ -25,6 +28,10 @@ public:
     // What the server of an encrypted network port presented at the last
     // successful connection (subject, issuer, fingerprint); empty for none.
     void setTlsPeerSummary(const QString &summary);
+    // The engine and the port numbers for the wiring assistant on the Keying
+    // page, which opens the ports for wiring while it is shown and closes
+    // them when it is left; without them the page has no assistant.
+    void setWiring(KeyingEngine &engine, Messages &messages, const QString &inputPort, const QString &outputPort);
 
     // Shows the Ports page with a line that says what to do first, for a
     // start that found no settings.
@@ -40,6 +47,7 @@ private:
     PortsPage *m_ports = nullptr;
     TransmitBox *m_transmit = nullptr;
     FootswitchBox *m_footswitch = nullptr;
+    WiringBox *m_wiring = nullptr;
     TlsPage *m_tls = nullptr;
     QTabWidget *m_tabs = nullptr;
     QDialogButtonBox *m_buttons = nullptr;

@@ -327,8 +327,9 @@ class FootswitchRig:
         env["XDG_CONFIG_HOME"] = self.config_home
         env["XDG_RUNTIME_DIR"] = self.runtime_dir
         env.setdefault("QT_QPA_PLATFORM", "xcb")
-        # The engine says when the output is ready (wait_until_ready).
-        env["QT_LOGGING_RULES"] = "zelvo.engine.debug=true"
+        # The engine says when the output is ready (wait_until_ready), the
+        # wiring assistant when it listens and what it found.
+        env["QT_LOGGING_RULES"] = "zelvo.engine.debug=true;zelvo.wiring.debug=true"
         # A sanitized program refuses a library loaded ahead of its runtime.
         asan = env.get("ASAN_OPTIONS", "")
         env["ASAN_OPTIONS"] = (asan + ":" if asan else "") + "verify_asan_link_order=0"
