@@ -5,13 +5,15 @@
 class FootswitchBox;
 class PortsPage;
 class QDialogButtonBox;
+class SequencePage;
 class SerialDeviceCatalog;
 class SettingsStore;
 class TlsPage;
 class TransmitBox;
 
 // The station's settings: the ports, the transmit time-out, the footswitch
-// and relay wiring, and the files of encrypted network ports. OK saves them
+// and relay wiring, the outputs keyed in sequence with the inhibit input,
+// and the files of encrypted network ports. OK saves them
 // all at once (the store makes each save durable) and is refused while an
 // entry is unusable; Cancel leaves the settings as they were.
 class SettingsWindow : public QDialog
@@ -35,6 +37,7 @@ private:
     PortsPage *m_ports = nullptr;
     TransmitBox *m_transmit = nullptr;
     FootswitchBox *m_footswitch = nullptr;
+    SequencePage *m_sequence = nullptr;
     TlsPage *m_tls = nullptr;
     QDialogButtonBox *m_buttons = nullptr;
 };
