@@ -15,9 +15,6 @@ using StationSettings::RelayLine;
 
 namespace {
 
-// Where the grid's fields go: caption, field, caption, field, ...
-enum Column { KindCaption, Kind, LeadCaption, Lead, TailCaption, Tail, Stretch, Remove, Columns };
-
 QLabel *caption(const QString &text, QWidget *buddy)
 {
     auto *label = new QLabel(text);
@@ -67,6 +64,10 @@ OutputRow::OutputRow(int number, RigModelList &rigModels, QWidget *parent)
     m_address->setPlaceholderText(QStringLiteral("localhost:%1").arg(RigAddress::defaultRigctldPort));
     m_address->setToolTip(QStringLiteral("HOST:PORT of the rigctld that drives the radio; port %1 when none is given.")
                               .arg(RigAddress::defaultRigctldPort));
+    // Room for a by-id device name or a host name without scrolling.
+    const int entryWidth = m_device->fontMetrics().averageCharWidth() * 40;
+    m_device->setMinimumWidth(entryWidth);
+    m_address->setMinimumWidth(entryWidth);
     m_note = new QLabel;
     m_note->setObjectName(name + QStringLiteral("Note"));
     m_note->setWordWrap(true);
@@ -76,37 +77,32 @@ OutputRow::OutputRow(int number, RigModelList &rigModels, QWidget *parent)
     safety->setWordWrap(true);
 
     auto *grid = new QGridLayout(this);
-    grid->setColumnStretch(Stretch, 1);
-    grid->addWidget(caption(QStringLiteral("Kind:"), m_kind), 0, KindCaption);
-    grid->addWidget(m_kind, 0, Kind);
-    grid->addWidget(caption(QStringLiteral("Lead:"), m_lead), 0, LeadCaption);
-    grid->addWidget(m_lead, 0, Lead);
-    grid->addWidget(caption(QStringLiteral("Tail:"), m_tail), 0, TailCaption);
-    grid->addWidget(m_tail, 0, Tail);
-    grid->addWidget(remove, 0, Remove);
+    addTimingColumns(grid, m_lead, m_tail, remove);
+    grid->addWidget(caption(QStringLiteral("Kind:"), m_kind), 0, Caption);
+    grid->addWidget(m_kind, 0, Field);
 
     auto *portCaption = caption(QStringLiteral("Port:"), m_port);
     auto *lineCaption = caption(QStringLiteral("Line:"), m_line);
-    grid->addWidget(portCaption, 1, KindCaption);
-    grid->addWidget(m_port, 1, Kind);
-    grid->addWidget(lineCaption, 1, LeadCaption);
-    grid->addWidget(m_line, 1, Lead, 1, 3);
+    grid->addWidget(portCaption, 1, Caption);
+    grid->addWidget(m_port, 1, Field);
+    grid->addWidget(lineCaption, 1, SecondCaption);
+    grid->addWidget(m_line, 1, SecondField);
     m_serialFields = {portCaption, m_port, lineCaption, m_line};
 
     auto *rigCaption = caption(QStringLiteral("Radio:"), m_rig);
     auto *deviceCaption = caption(QStringLiteral("Device:"), m_device);
     auto *baudCaption = caption(QStringLiteral("Baud:"), m_baud);
     auto *addressCaption = caption(QStringLiteral("rigctld:"), m_address);
-    grid->addWidget(rigCaption, 2, KindCaption);
-    grid->addWidget(m_rig, 2, Kind, 1, Columns - Kind);
-    grid->addWidget(deviceCaption, 3, KindCaption);
-    grid->addWidget(m_device, 3, Kind, 1, 3);
-    grid->addWidget(baudCaption, 3, TailCaption);
-    grid->addWidget(m_baud, 3, Tail);
-    grid->addWidget(addressCaption, 4, KindCaption);
-    grid->addWidget(m_address, 4, Kind, 1, 3);
-    grid->addWidget(m_note, 5, Kind, 1, Columns - Kind);
-    grid->addWidget(safety, 6, KindCaption, 1, Columns);
+    grid->addWidget(rigCaption, 2, Caption);
+    grid->addWidget(m_rig, 2, Field, 1, Columns - Field);
+    grid->addWidget(deviceCaption, 3, Caption);
+    grid->addWidget(m_device, 3, Field, 1, Stretch - Field);
+    grid->addWidget(baudCaption, 3, LeadCaption);
+    grid->addWidget(m_baud, 3, Lead, 1, Remove - Lead);
+    grid->addWidget(addressCaption, 4, Caption);
+    grid->addWidget(m_address, 4, Field, 1, Stretch - Field);
+    grid->addWidget(m_note, 5, Field, 1, Columns - Field);
+    grid->addWidget(safety, 6, Caption, 1, Columns);
     m_catFields = {rigCaption, m_rig, m_note, safety};
     m_deviceFields = {deviceCaption, m_device, baudCaption, m_baud};
     m_rigctldFields = {addressCaption, m_address};
@@ -117,6 +113,16 @@ OutputRow::OutputRow(int number, RigModelList &rigModels, QWidget *parent)
     connect(m_device, &QLineEdit::textChanged, this, &OutputRow::updateFields);
     connect(m_address, &QLineEdit::textChanged, this, &OutputRow::updateFields);
     updateFields();
+}
+
+void OutputRow::addTimingColumns(QGridLayout *grid, QSpinBox *lead, QSpinBox *tail, QPushButton *remove)
+{
+    grid->setColumnStretch(Stretch, 1);
+    grid->addWidget(caption(QStringLiteral("Lead:"), lead), 0, LeadCaption);
+    grid->addWidget(lead, 0, Lead);
+    grid->addWidget(caption(QStringLiteral("Tail:"), tail), 0, TailCaption);
+    grid->addWidget(tail, 0, Tail);
+    grid->addWidget(remove, 0, Remove);
 }
 
 QSpinBox *OutputRow::timingBox(const QString &objectName, bool lead)
@@ -136,9 +142,9 @@ QSpinBox *OutputRow::timingBox(const QString &objectName, bool lead)
 QString OutputRow::catSafetyText()
 {
     return QStringLiteral(
-        "The time-out and the release walk release a radio keyed by CAT, but a crash or a freeze of this "
-        "program cannot: no CAT command can be sent from a crash handler, and rigctld keeps PTT on when its "
-        "client dies. Set the radio's own transmit time-out timer.");
+        "A radio keyed by CAT is released by the time-out and by every release of the outputs, but not when "
+        "this program crashes or freezes: no CAT command can be sent from a crash handler, and rigctld keeps "
+        "PTT on when its client dies. Set the radio's own transmit time-out timer.");
 }
 
 Output OutputRow::value() const

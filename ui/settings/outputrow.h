@@ -5,6 +5,7 @@
 #include <QGroupBox>
 
 class QComboBox;
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -30,8 +31,13 @@ public:
     // The last output's lead and tail wait for nothing: shown, not editable.
     void setLast(bool last);
 
-    // The lead and tail boxes of every output, output 1's too.
+    // The columns of every output's grid, output 1's too: the lead and tail
+    // stand on the right in each, so that they line up from one to the next.
+    enum Column { Caption, Field, SecondCaption, SecondField, Stretch, LeadCaption, Lead, TailCaption, Tail, Remove,
+                  Columns };
     static QSpinBox *timingBox(const QString &objectName, bool lead);
+    // Lead, tail and the remove button in the first row of `grid`.
+    static void addTimingColumns(QGridLayout *grid, QSpinBox *lead, QSpinBox *tail, QPushButton *remove);
     // What the time-out and the release walk cannot do for a radio keyed by
     // CAT; shown beside every CAT output.
     static QString catSafetyText();

@@ -3,11 +3,14 @@
 #include "ui/settings/inhibitbox.h"
 #include "ui/settings/outputrow.h"
 
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
@@ -21,25 +24,24 @@ SequencePage::SequencePage(QWidget *parent)
     auto *intro = new QLabel(QStringLiteral(
         "More outputs can be keyed with the first: a preamplifier relay, an amplifier, the radio. A press "
         "keys them in order, each after the lead of the one before; a release lets them go in reverse, "
-        "each after the tail of the one after it."));
+        "each after the tail of the one after it. The last output's lead and tail wait for nothing."));
     intro->setWordWrap(true);
     layout->addWidget(intro);
 
     auto *first = new QGroupBox(QStringLiteral("Output 1"));
-    auto *firstLayout = new QHBoxLayout(first);
-    auto *firstText = new QLabel(QStringLiteral("Com Port Out (main window), on its relay line (page Keying)"));
+    auto *firstGrid = new QGridLayout(first);
+    auto *firstText = new QLabel(QStringLiteral("Com Port Out of the main window, on the relay line of page Keying"));
     firstText->setObjectName(QStringLiteral("output1Text"));
     m_firstLead = OutputRow::timingBox(QStringLiteral("output1Lead"), true);
     m_firstTail = OutputRow::timingBox(QStringLiteral("output1Tail"), false);
-    auto *leadCaption = new QLabel(QStringLiteral("Lead:"));
-    leadCaption->setBuddy(m_firstLead);
-    auto *tailCaption = new QLabel(QStringLiteral("Tail:"));
-    tailCaption->setBuddy(m_firstTail);
-    firstLayout->addWidget(firstText, 1);
-    firstLayout->addWidget(leadCaption);
-    firstLayout->addWidget(m_firstLead);
-    firstLayout->addWidget(tailCaption);
-    firstLayout->addWidget(m_firstTail);
+    // Holds the place of the other outputs' remove buttons.
+    auto *noRemove = new QPushButton(QStringLiteral("Remove"));
+    QSizePolicy keepSpace = noRemove->sizePolicy();
+    keepSpace.setRetainSizeWhenHidden(true);
+    noRemove->setSizePolicy(keepSpace);
+    noRemove->hide();
+    OutputRow::addTimingColumns(firstGrid, m_firstLead, m_firstTail, noRemove);
+    firstGrid->addWidget(firstText, 0, OutputRow::Caption, 1, OutputRow::Stretch);
     layout->addWidget(first);
 
     for (int number = 2; number <= SequenceSettings::maxOutputs; ++number) {
@@ -66,13 +68,13 @@ SequencePage::SequencePage(QWidget *parent)
     layout->addStretch();
 
     // Four outputs with radios on CAT are taller than the other pages.
-    auto *scroll = new QScrollArea;
-    scroll->setWidget(content);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll = new QScrollArea;
+    m_scroll->setWidget(content);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setFrameShape(QFrame::NoFrame);
     auto *pageLayout = new QVBoxLayout(this);
     pageLayout->setContentsMargins(0, 0, 0, 0);
-    pageLayout->addWidget(scroll);
+    pageLayout->addWidget(m_scroll);
 
     setOutputCount(0);
 }
@@ -90,6 +92,29 @@ void SequencePage::save(SettingsStore &settings) const
 bool SequencePage::isValid() const
 {
     return m_valid;
+}
+
+QSize SequencePage::sizeHint() const
+{
+    const int scrollBar = m_scroll->verticalScrollBar()->sizeHint().width();
+    const QSize content = m_scroll->widget()->sizeHint();
+    return {content.width() + scrollBar, heightForWidth(content.width() + scrollBar)};
+}
+
+bool SequencePage::hasHeightForWidth() const
+{
+    return true;
+}
+
+int SequencePage::heightForWidth(int width) const
+{
+    // The window asks the pages for their height at its width, where the
+    // wrapped texts take their lines.
+    const QWidget *content = m_scroll->widget();
+    const int wanted = content->heightForWidth(width - m_scroll->verticalScrollBar()->sizeHint().width());
+    const int height = wanted >= 0 ? wanted : content->sizeHint().height();
+    const QScreen *shown = screen();
+    return shown ? qMin(height, shown->availableGeometry().height() * 2 / 3) : height;
 }
 
 SequenceSettings::Sequence SequencePage::sequence() const

@@ -8,6 +8,7 @@
 class InhibitBox;
 class OutputRow;
 class QPushButton;
+class QScrollArea;
 class QSpinBox;
 class SettingsStore;
 
@@ -30,6 +31,12 @@ public:
     SequenceSettings::Sequence sequence() const;
     void setSequence(const SequenceSettings::Sequence &sequence);
 
+    // As tall as its outputs, as far as two thirds of the screen allow: the
+    // window opens showing them all rather than a scroll bar.
+    QSize sizeHint() const override;
+    bool hasHeightForWidth() const override;
+    int heightForWidth(int width) const override;
+
 signals:
     void validityChanged();
 
@@ -47,6 +54,7 @@ private:
     QList<OutputRow *> m_rows;
     int m_count = 0;
     QPushButton *m_add = nullptr;
+    QScrollArea *m_scroll = nullptr;
     InhibitBox *m_inhibit = nullptr;
     bool m_valid = true;
 };
