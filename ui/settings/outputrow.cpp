@@ -96,7 +96,7 @@ OutputRow::OutputRow(int number, RigModelList &rigModels, QWidget *parent)
     grid->addWidget(rigCaption, 2, Caption);
     grid->addWidget(m_rig, 2, Field, 1, Columns - Field);
     grid->addWidget(deviceCaption, 3, Caption);
-    grid->addWidget(m_device, 3, Field, 1, Stretch - Field);
+    grid->addWidget(m_device, 3, Field, 1, LeadCaption - Field);
     grid->addWidget(baudCaption, 3, LeadCaption);
     grid->addWidget(m_baud, 3, Lead, 1, Remove - Lead);
     grid->addWidget(addressCaption, 4, Caption);
@@ -106,6 +106,12 @@ OutputRow::OutputRow(int number, RigModelList &rigModels, QWidget *parent)
     m_catFields = {rigCaption, m_rig, m_note, safety};
     m_deviceFields = {deviceCaption, m_device, baudCaption, m_baud};
     m_rigctldFields = {addressCaption, m_address};
+    // The same caption width in every output, whichever captions it shows,
+    // so that the fields start at one place down the page.
+    int captionWidth = 0;
+    for (const QLabel *label : {portCaption, lineCaption, rigCaption, deviceCaption, addressCaption})
+        captionWidth = qMax(captionWidth, label->sizeHint().width());
+    grid->setColumnMinimumWidth(Caption, captionWidth);
 
     connect(remove, &QPushButton::clicked, this, &OutputRow::removeClicked);
     connect(m_kind, &QComboBox::currentIndexChanged, this, &OutputRow::updateFields);
@@ -179,6 +185,8 @@ void OutputRow::setValue(const Output &output)
         const bool rigctld = output.rig.model == RigAddress::rigctldModel;
         m_address->setText(rigctld ? output.rig.port : QString());
         m_device->setText(rigctld ? QString() : output.rig.port);
+        // A long by-id name shows where it starts, not where it ends.
+        m_device->setCursorPosition(0);
         if (m_baud->findData(output.rig.baud) < 0)
             m_baud->addItem(QString::number(output.rig.baud), output.rig.baud);
         m_baud->setCurrentIndex(m_baud->findData(output.rig.baud));
