@@ -65,7 +65,7 @@ RigModelChooser::RigModelChooser(RigModelList &models, const QString &name, QWid
     connect(m_search, &QLineEdit::textChanged, this, &RigModelChooser::search);
     // Only the user's choice changes the model: the combo box moves its
     // current item by itself as the search hides and shows rows.
-    connect(m_combo, &QComboBox::activated, this, &RigModelChooser::onCurrentIndexChanged);
+    connect(m_combo, &QComboBox::activated, this, &RigModelChooser::choose);
 }
 
 void RigModelChooser::setRigModel(int model)
@@ -101,7 +101,7 @@ void RigModelChooser::search(const QString &text)
     showCurrent();
 }
 
-void RigModelChooser::onCurrentIndexChanged(int index)
+void RigModelChooser::choose(int index)
 {
     if (index < 0)
         return;

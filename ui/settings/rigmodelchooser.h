@@ -49,7 +49,7 @@ protected:
 
 private:
     void search(const QString &text);
-    void onCurrentIndexChanged(int index);
+    void choose(int index);
     void showCurrent();
     void attachList();
 
