@@ -116,8 +116,11 @@ Sequence load(const SettingsStore &settings)
 
 void save(SettingsStore &settings, const Sequence &sequence)
 {
-    const auto put = [&](int n, const char *what, const QString &text) {
-        settings.saveGroupValue(group, outputKey(n, what), text);
+    // One write to disk for the group: each takes milliseconds, and the
+    // Settings window saves on its thread.
+    QList<std::pair<QString, QString>> values;
+    const auto put = [&values](int n, const char *what, const QString &text) {
+        values.append({outputKey(n, what), text});
     };
     put(1, "Lead", QString::number(sequence.firstLeadMs));
     put(1, "Tail", QString::number(sequence.firstTailMs));
@@ -136,6 +139,7 @@ void save(SettingsStore &settings, const Sequence &sequence)
         put(n, "Rig-Port", cat ? output.rig.port : QString());
         put(n, "Rig-Baud", cat ? QString::number(output.rig.baud) : QString());
     }
+    settings.saveGroupTogether(group, values);
     const Inhibit &inhibit = sequence.inhibit;
     settings.saveTogether({
         {inhibitLineKey, inhibit.enabled ? StationSettings::footswitchLineText(inhibit.line) : QStringLiteral("Off")},

@@ -50,10 +50,17 @@ QString QSettingsStore::groupValue(const QString &group, const QString &key) con
 
 void QSettingsStore::saveGroupValue(const QString &group, const QString &key, const QString &text)
 {
-    if (text.isEmpty())
-        m_settings.remove(group + QLatin1Char('/') + key);
-    else
-        m_settings.setValue(group + QLatin1Char('/') + key, text);
+    saveGroupTogether(group, {{key, text}});
+}
+
+void QSettingsStore::saveGroupTogether(const QString &group, const QList<std::pair<QString, QString>> &values)
+{
+    for (const auto &[key, text] : values) {
+        if (text.isEmpty())
+            m_settings.remove(group + QLatin1Char('/') + key);
+        else
+            m_settings.setValue(group + QLatin1Char('/') + key, text);
+    }
     m_settings.sync();
 }
 

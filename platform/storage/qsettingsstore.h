@@ -19,6 +19,7 @@ public:
     void saveTogether(const QList<std::pair<QString, QString>> &values) override;
     QString groupValue(const QString &group, const QString &key) const override;
     void saveGroupValue(const QString &group, const QString &key, const QString &text) override;
+    void saveGroupTogether(const QString &group, const QList<std::pair<QString, QString>> &values) override;
     StoredText storedGroupValue(const QString &group, const QString &key) const override;
 
     QString fileName() const;

@@ -40,6 +40,13 @@ public:
     // text removes the key, so that its built-in default applies again.
     virtual QString groupValue(const QString &group, const QString &key) const = 0;
     virtual void saveGroupValue(const QString &group, const QString &key, const QString &text) = 0;
+    // Several values of one group, written to disk together, as
+    // saveTogether() does for "Settings"; an empty text removes its key.
+    virtual void saveGroupTogether(const QString &group, const QList<std::pair<QString, QString>> &values)
+    {
+        for (const auto &[key, text] : values)
+            saveGroupValue(group, key, text);
+    }
     // The value with what groupValue() cannot tell: whether it was a list.
     virtual StoredText storedGroupValue(const QString &group, const QString &key) const = 0;
 };

@@ -1,6 +1,7 @@
 #include "ui/settings/settingswindow.h"
 
 #include "ui/settings/portspage.h"
+#include "core/sequencesettings.h"
 #include "core/storedportmappings.h"
 #include "platform/serial/systemserialports.h"
 #include "platform/storage/qsettingsstore.h"
@@ -92,6 +93,78 @@ QStringList writes(const FakeSettingsStore &settings)
 // What a bad value's path is made into before the program sees it.
 enum class BadFile { None, Pipe, Oversized, SharedKey, ForeignKey, Link };
 
+using SequenceSettings::Output;
+using SequenceSettings::Sequence;
+
+Output serialOutput(const char *port, StationSettings::RelayLine line, int lead, int tail)
+{
+    Output output;
+    output.leadMs = lead;
+    output.tailMs = tail;
+    output.port = QLatin1String(port);
+    output.line = line;
+    return output;
+}
+
+Output catOutput(int model, const char *port, int baud = 0)
+{
+    Output output;
+    output.kind = Output::Kind::Cat;
+    output.rig = {model, QLatin1String(port), baud};
+    return output;
+}
+
+Sequence sequence(int firstLead, int firstTail, const QList<Output> &more)
+{
+    Sequence sequence;
+    sequence.firstLeadMs = firstLead;
+    sequence.firstTailMs = firstTail;
+    sequence.more = more;
+    return sequence;
+}
+
+// The help's example: preamplifier relay, amplifier, radio through rigctld.
+Sequence exampleSequence()
+{
+    return sequence(30, 50, {serialOutput("4", StationSettings::RelayLine::Dtr, 20, 20), catOutput(2, "localhost:4532")});
+}
+
+// What the Sequence page shows, output by output, then the inhibit input.
+QString shownSequence(const QWidget *page)
+{
+    const auto shown = [page](const QString &name) -> QString {
+        const auto *widget = page->findChild<QWidget *>(name);
+        if (!widget || !widget->isVisibleTo(page))
+            return {};
+        if (const auto *combo = qobject_cast<const QComboBox *>(widget))
+            return combo->currentText();
+        if (const auto *spin = qobject_cast<const QSpinBox *>(widget))
+            return spin->text();
+        if (const auto *edit = qobject_cast<const QLineEdit *>(widget))
+            return edit->text();
+        if (const auto *box = qobject_cast<const QCheckBox *>(widget))
+            return box->isChecked() ? QStringLiteral("inverted") : QString();
+        return QStringLiteral("safety");
+    };
+    QStringList outputs{shown(QStringLiteral("output1Lead")) + QLatin1Char('/') + shown(QStringLiteral("output1Tail"))};
+    for (int n = 2; n <= SequenceSettings::maxOutputs; ++n) {
+        QStringList fields;
+        for (const char *field : {"Kind", "Lead", "Tail", "Port", "Line", "RigModel", "RigAddress", "RigDevice",
+                                  "RigBaud", "CatSafety"})
+            fields += shown(QStringLiteral("output%1%2").arg(n).arg(QLatin1String(field)));
+        fields.removeAll(QString());
+        if (!fields.isEmpty())
+            outputs += fields.join(QLatin1Char(' '));
+    }
+    QStringList inhibit{shown(QStringLiteral("inhibitLine")), shown(QStringLiteral("inhibitPort")),
+                        shown(QStringLiteral("inhibitInverted"))};
+    inhibit.removeAll(QString());
+    return (outputs << inhibit.join(QLatin1Char(' '))).join(QStringLiteral(" | "));
+}
+
+// What the user does on the Sequence page before OK.
+enum class SequenceEdit { None, Add, RemoveOutput2, TypeAddress, Search };
+
 } // namespace
 
 class tst_SettingsWindow : public QObject
@@ -116,6 +189,10 @@ private slots:
     void shouldRoundTripKeyingSettings_data();
     void shouldRoundTripKeyingSettings();
     void shouldShowStoredGarbageAsDefaults();
+
+    // Sequence
+    void shouldShowTheSequenceAndSaveItBack_data();
+    void shouldShowTheSequenceAndSaveItBack();
 
     // TLS
     void shouldCheckTlsFilesBeforeSaving();
@@ -408,6 +485,110 @@ void tst_SettingsWindow::shouldShowStoredGarbageAsDefaults()
     QCOMPARE(rig.child<QComboBox>("relayLine")->currentText(), QStringLiteral("RTS (pin 7)"));
     QCOMPARE(rig.child<QSpinBox>("footswitchDebounce")->value(), 10);
     QVERIFY(rig.child<QSpinBox>("txTimeout")->toolTip().contains(QLatin1String("180 s")));
+}
+
+void tst_SettingsWindow::shouldShowTheSequenceAndSaveItBack_data()
+{
+    QTest::addColumn<Sequence>("stored");
+    QTest::addColumn<SequenceEdit>("edit");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("shown");
+    // What is saved, or the reason shown while OK is refused.
+    QTest::addColumn<Sequence>("saved");
+    QTest::addColumn<QString>("refusal");
+    using StationSettings::RelayLine;
+    const Sequence twoSerial =
+        sequence(30, 50, {serialOutput("4", RelayLine::Dtr, 20, 20), serialOutput("5", RelayLine::Rts, 10, 0)});
+    const Sequence onDevice = sequence(0, 0, {catOutput(1, "/dev/ttyUSB3", 9600)});
+    Sequence inhibited;
+    inhibited.inhibit = {true, QStringLiteral("2"), SerialPortDevice::InputLine::Dsr, true};
+    Sequence full = twoSerial;
+    full.more.append(Output{});
+    const Sequence radioMovedUp = sequence(30, 50, {exampleSequence().more.at(1)});
+
+    QTest::newRow("none") << Sequence{} << SequenceEdit::None << "" << "0 ms/0 ms | Off Com1" << Sequence{} << "";
+    QTest::newRow("two serial") << twoSerial << SequenceEdit::None << ""
+                                << "30 ms/50 ms | Serial line 20 ms 20 ms Com4 DTR (pin 4) | "
+                                   "Serial line 10 ms 0 ms Com5 RTS (pin 7) | Off Com1"
+                                << twoSerial << "";
+    QTest::newRow("serial, then CAT by rigctld")
+        << exampleSequence() << SequenceEdit::None << ""
+        << "30 ms/50 ms | Serial line 20 ms 20 ms Com4 DTR (pin 4) | "
+           "Radio by CAT 0 ms 0 ms Hamlib NET rigctl (2) localhost:4532 safety | Off Com1"
+        << exampleSequence() << "";
+    QTest::newRow("CAT on a device") << onDevice << SequenceEdit::None << ""
+                                     << "0 ms/0 ms | Radio by CAT 0 ms 0 ms Hamlib Dummy (1) /dev/ttyUSB3 9600 safety"
+                                        " | Off Com1"
+                                     << onDevice << "";
+    QTest::newRow("inhibit on DSR, inverted") << inhibited << SequenceEdit::None << ""
+                                              << "0 ms/0 ms | DSR (pin 6) Com2 inverted" << inhibited << "";
+    QTest::newRow("added up to four") << twoSerial << SequenceEdit::Add << ""
+                                      << "30 ms/50 ms | Serial line 20 ms 20 ms Com4 DTR (pin 4) | "
+                                         "Serial line 10 ms 0 ms Com5 RTS (pin 7) | "
+                                         "Serial line 0 ms 0 ms Com1 RTS (pin 7) | Off Com1"
+                                      << full << "";
+    QTest::newRow("output 2 removed, the radio moves up")
+        << exampleSequence() << SequenceEdit::RemoveOutput2 << ""
+        << "30 ms/50 ms | Radio by CAT 0 ms 0 ms Hamlib NET rigctl (2) localhost:4532 safety | Off Com1"
+        << radioMovedUp << "";
+    QTest::newRow("a bad rigctld address is refused")
+        << exampleSequence() << SequenceEdit::TypeAddress << "localhost:70000"
+        << "30 ms/50 ms | Serial line 20 ms 20 ms Com4 DTR (pin 4) | "
+           "Radio by CAT 0 ms 0 ms Hamlib NET rigctl (2) localhost:70000 safety | Off Com1"
+        << Sequence{} << "The port must be a number from 1 to 65535";
+    QTest::newRow("the search picks rigctld, which needs an address")
+        << onDevice << SequenceEdit::Search << "net RIGCTL"
+        << "0 ms/0 ms | Radio by CAT 0 ms 0 ms Hamlib NET rigctl (2) safety | Off Com1" << Sequence{}
+        << "Give rigctld's address";
+}
+
+void tst_SettingsWindow::shouldShowTheSequenceAndSaveItBack()
+{
+    QFETCH(Sequence, stored);
+    QFETCH(SequenceEdit, edit);
+    QFETCH(QString, typed);
+    QFETCH(QString, shown);
+    QFETCH(Sequence, saved);
+    QFETCH(QString, refusal);
+    SequenceSettings::save(m_settings, stored);
+    m_settings.log.clear();
+    SettingsWindowRig rig(m_settings, m_devices);
+    // Read by now: what OK leaves in the file is what it wrote.
+    m_settings.values.clear();
+    rig.window.show();
+    const auto *page = rig.child<QWidget>("sequencePage");
+    const int last = int(stored.more.size()) + 1;
+
+    switch (edit) {
+    case SequenceEdit::None:
+        break;
+    case SequenceEdit::Add:
+        rig.child<QPushButton>("addOutput")->click();
+        break;
+    case SequenceEdit::RemoveOutput2:
+        rig.child<QPushButton>("output2Remove")->click();
+        break;
+    case SequenceEdit::TypeAddress:
+        rig.window.findChild<QLineEdit *>(QStringLiteral("output%1RigAddress").arg(last))->setText(typed);
+        break;
+    case SequenceEdit::Search:
+        QTest::keyClicks(rig.window.findChild<QLineEdit *>(QStringLiteral("output%1RigSearch").arg(last)), typed);
+        break;
+    }
+    QCOMPARE(shownSequence(page), shown);
+    QCOMPARE(rig.child<QPushButton>("addOutput")->isEnabled(), !rig.child<QWidget>("output4")->isVisibleTo(page));
+
+    if (!refusal.isEmpty()) {
+        const auto *note = rig.window.findChild<QLabel *>(QStringLiteral("output%1Note").arg(last));
+        QVERIFY2(note->isVisibleTo(page) && note->text().startsWith(refusal), qPrintable(note->text()));
+        QVERIFY(!rig.okButton()->isEnabled());
+        rig.window.accept();
+        QVERIFY(rig.window.isVisible());
+        QCOMPARE(writes(m_settings), QStringList());
+        return;
+    }
+    rig.okButton()->click();
+    QVERIFY(SequenceSettings::load(m_settings) == saved);
 }
 
 void tst_SettingsWindow::shouldCheckTlsFilesBeforeSaving()

@@ -1,11 +1,16 @@
 #include "core/stationsettings.h"
 
+#include "core/sequencesettings.h"
+#include "platform/storage/qsettingsstore.h"
 #include "support/fakesettingsstore.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 
 using InputLine = SerialPortDevice::InputLine;
 using StationSettings::RelayLine;
+using SequenceSettings::Output;
+using SequenceSettings::Sequence;
 
 class tst_StationSettings : public QObject
 {
@@ -29,6 +34,8 @@ private slots:
     void shouldTellNetworkPortsFromDevices();
     void shouldRefuseUnusablePortMappings_data();
     void shouldRefuseUnusablePortMappings();
+    void shouldLoadTheSequenceAsHandWritten_data();
+    void shouldLoadTheSequenceAsHandWritten();
 };
 
 void tst_StationSettings::shouldReadTxTimeoutOrOff_data()
@@ -248,6 +255,67 @@ void tst_StationSettings::shouldRefuseUnusablePortMappings()
         QVERIFY(error);
         QVERIFY2(error->startsWith(reason), qPrintable(*error));
     }
+}
+
+void tst_StationSettings::shouldLoadTheSequenceAsHandWritten_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<Sequence>("sequence");
+    const auto with = [](int firstLead, int firstTail, const QList<Output> &more) {
+        Sequence sequence;
+        sequence.firstLeadMs = firstLead;
+        sequence.firstTailMs = firstTail;
+        sequence.more = more;
+        return sequence;
+    };
+    const auto serial = [](const char *port, int lead, int tail) {
+        Output output;
+        output.port = QLatin1String(port);
+        output.leadMs = lead;
+        output.tailMs = tail;
+        return output;
+    };
+    Output radio;
+    radio.kind = Output::Kind::Cat;
+    radio.rig = {1, QStringLiteral("/dev/ttyUSB3"), 9600};
+    Sequence inhibited = with(0, 0, {radio});
+    inhibited.inhibit = {true, QStringLiteral("2"), InputLine::Dsr, true};
+
+    // Without the keys, exactly as before there were any.
+    QTest::newRow("no keys") << QByteArray("[Settings]\nComPort2=3\nRelay-Line=DTR\n") << Sequence{};
+    QTest::newRow("lists") << QByteArray("[Sequence]\nOutput1-Lead=10,20\nOutput2-Kind=Serial\nOutput2-Port=3,4\n")
+                           << Sequence{};
+    QTest::newRow("a rig port that is a list ends the list")
+        << QByteArray("[Sequence]\nOutput2-Kind=Serial\nOutput2-Port=3\nOutput3-Kind=CAT\nOutput3-Rig-Model=1\n"
+                      "Output3-Rig-Port=/dev/ttyUSB0,/dev/ttyUSB1\n")
+        << with(0, 0, {serial("3", 0, 0)});
+    QTest::newRow("leads out of range")
+        << QByteArray("[Sequence]\nOutput1-Lead=5001\nOutput1-Tail=5000\nOutput2-Kind=serial\nOutput2-Lead=-5\n"
+                      "Output2-Tail=12ms\nOutput2-Port=3\n")
+        << with(0, 5000, {serial("3", 0, 0)});
+    QTest::newRow("an output with no kind ends the list")
+        << QByteArray("[Sequence]\nOutput2-Kind=Serial\nOutput2-Port=2\nOutput3-Port=3\nOutput4-Kind=Serial\n"
+                      "Output4-Port=4\n")
+        << with(0, 0, {serial("2", 0, 0)});
+    QTest::newRow("a radio, and the inhibit on DSR")
+        << QByteArray("[Settings]\nInhibit-Line=dsr\nInhibit-Port=2\nInhibit-Inverted=1\n[Sequence]\n"
+                      "Output2-Kind=CAT\nOutput2-Rig-Model=1\nOutput2-Rig-Port=/dev/ttyUSB3\nOutput2-Rig-Baud=9600\n")
+        << inhibited;
+    QTest::newRow("an output line inhibits nothing") << QByteArray("[Settings]\nInhibit-Line=RTS\n") << Sequence{};
+}
+
+void tst_StationSettings::shouldLoadTheSequenceAsHandWritten()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(Sequence, sequence);
+    QTemporaryDir folder;
+    QFile ini(folder.filePath(QStringLiteral("Zelvo-Footswitch2.conf")));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write(file);
+    ini.close();
+    const Sequence loaded = SequenceSettings::load(QSettingsStore(ini.fileName()));
+    QCOMPARE(loaded.more.size(), sequence.more.size());
+    QVERIFY(loaded == sequence);
 }
 
 QTEST_GUILESS_MAIN(tst_StationSettings)

@@ -2,6 +2,7 @@
 
 #include "ui/settings/footswitchbox.h"
 #include "ui/settings/portspage.h"
+#include "ui/settings/sequencepage.h"
 #include "ui/settings/tlspage.h"
 #include "ui/settings/transmitbox.h"
 #include "ui/settings/wiringbox.h"
@@ -29,6 +30,8 @@ SettingsWindow::SettingsWindow(SettingsStore &settings, SerialDeviceCatalog &dev
     m_footswitch->setObjectName(QStringLiteral("footswitchBox"));
     m_wiring = new WiringBox(*m_footswitch, m_settings);
     m_wiring->setObjectName(QStringLiteral("wiringBox"));
+    m_sequence = new SequencePage;
+    m_sequence->setObjectName(QStringLiteral("sequencePage"));
     m_tls = new TlsPage;
     m_tls->setObjectName(QStringLiteral("tlsPage"));
 
@@ -43,6 +46,7 @@ SettingsWindow::SettingsWindow(SettingsStore &settings, SerialDeviceCatalog &dev
     m_tabs->setObjectName(QStringLiteral("settingsTabs"));
     m_tabs->addTab(m_ports, QStringLiteral("&Ports"));
     m_tabs->addTab(keying, QStringLiteral("&Keying"));
+    m_tabs->addTab(m_sequence, QStringLiteral("&Sequence"));
     m_tabs->addTab(m_tls, QStringLiteral("&TLS"));
 
     m_buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
@@ -56,9 +60,11 @@ SettingsWindow::SettingsWindow(SettingsStore &settings, SerialDeviceCatalog &dev
     m_ports->load(m_settings);
     m_transmit->load(m_settings);
     m_footswitch->load(m_settings);
+    m_sequence->load(m_settings);
     m_tls->load(m_settings);
 
     connect(m_ports, &PortsPage::validityChanged, this, &SettingsWindow::updateOkButton);
+    connect(m_sequence, &SequencePage::validityChanged, this, &SettingsWindow::updateOkButton);
     connect(m_tls, &TlsPage::validityChanged, this, &SettingsWindow::updateOkButton);
     updateOkButton();
 }
@@ -91,13 +97,14 @@ void SettingsWindow::accept()
     m_ports->save(m_settings);
     m_transmit->save(m_settings);
     m_footswitch->save(m_settings);
+    m_sequence->save(m_settings);
     m_tls->save(m_settings);
     QDialog::accept();
 }
 
 bool SettingsWindow::isValid() const
 {
-    return m_ports->isValid() && m_tls->isValid();
+    return m_ports->isValid() && m_sequence->isValid() && m_tls->isValid();
 }
 
 void SettingsWindow::updateOkButton()

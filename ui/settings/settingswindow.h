@@ -8,6 +8,7 @@ class Messages;
 class PortsPage;
 class QDialogButtonBox;
 class QTabWidget;
+class SequencePage;
 class SerialDeviceCatalog;
 class SettingsStore;
 class TlsPage;
@@ -15,7 +16,8 @@ class TransmitBox;
 class WiringBox;
 
 // The station's settings: the ports, the transmit time-out, the footswitch
-// and relay wiring, and the files of encrypted network ports. OK saves them
+// and relay wiring, the outputs keyed in sequence with the inhibit input,
+// and the files of encrypted network ports. OK saves them
 // all at once (the store makes each save durable) and is refused while an
 // entry is unusable; Cancel leaves the settings as they were.
 class SettingsWindow : public QDialog
@@ -48,6 +50,7 @@ private:
     TransmitBox *m_transmit = nullptr;
     FootswitchBox *m_footswitch = nullptr;
     WiringBox *m_wiring = nullptr;
+    SequencePage *m_sequence = nullptr;
     TlsPage *m_tls = nullptr;
     QTabWidget *m_tabs = nullptr;
     QDialogButtonBox *m_buttons = nullptr;
