@@ -212,6 +212,11 @@ void CatRig::noAnswer()
 HamlibThread::HamlibThread()
     : m_thread(new QThread)
 {
+    // Every backend now, on this thread, before any rig opens: Hamlib's list
+    // of models then stays as it is, and the window may read it while a rig
+    // opens on the Hamlib thread.
+    rig_set_debug(RIG_DEBUG_NONE);
+    rig_load_all_backends();
     m_thread->setObjectName(QStringLiteral("hamlib"));
     m_thread->start();
 }

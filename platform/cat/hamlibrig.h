@@ -36,8 +36,9 @@ public:
     // Every model Hamlib knows, by manufacturer and name. It walks Hamlib's
     // built-in backends without I/O (about 7 ms the first time, 0.2 ms after),
     // so the window's thread may call it. Hamlib keeps that list without a
-    // lock, and opening a rig may add its backend to it: call it while no
-    // rig is being opened.
+    // lock, and opening a rig may add its backend to it: HamlibThread loads
+    // every backend before it starts, after which the list no longer changes
+    // and this may run while a rig opens on that thread.
     static QList<RigModel> models();
 
     // Opens in the background; opened() tells how it went.
