@@ -16,6 +16,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QThread;
@@ -164,7 +165,7 @@ private:
 
     void enter(State next, Cause cause, const QString &notice = {});
     void walk();
-    void applyStep(const OutputSequence::Step &step);
+    void applyStep(const OutputSequence::Step &step, std::optional<qint64> dueMs = std::nullopt);
     void releaseAllNow();
     void finishClosing();
     void closeInput();
