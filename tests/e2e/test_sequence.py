@@ -47,7 +47,7 @@ class Sequence(ProgramTestCase):
         library's own file work after them is no part of the program's
         timing), and the radio's step as the engine took it, known to the
         millisecond: its gaps are read in its favour."""
-        relays = [self.rig.first_write(port, "RTS", int(keyed), after) for port in (self.rig.port(2), self.rig.port(3))]
+        relays = [self.rig.first_write(self.rig.port(n), "RTS", int(keyed), after) for n in (2, 3)]
         # The footswitch's debounce keeps every step 10 ms after its edge.
         radio = [s for s in self.rig.engine_steps() if s.output == 3 and s.keyed == keyed and s.t > after]
         self.assertTrue(all(relays) and radio, f"a change of the chain missing: {relays} {radio}")
