@@ -384,10 +384,14 @@ void KeyingEngine::walk()
     const int before = m_sequence.keyedCount();
     for (;;) {
         m_sequence.setWanted(isKeyed(m_state), now());
+        const std::optional<qint64> due = m_sequence.nextStepAtMs();
         const std::optional<OutputSequence::Step> step = m_sequence.takeStep(now());
         if (!step)
             break;
-        applyStep(*step);
+        applyStep(*step, due);
+        // The next lead or tail counts from when this output had followed:
+        // a slow write must not shorten it.
+        m_sequence.stepTookEffect(now());
     }
     m_walking = false;
     if (const std::optional<qint64> due = m_sequence.nextStepAtMs())
@@ -400,10 +404,17 @@ void KeyingEngine::walk()
         finishClosing();
 }
 
-void KeyingEngine::applyStep(const OutputSequence::Step &step)
+void KeyingEngine::applyStep(const OutputSequence::Step &step, std::optional<qint64> dueMs)
 {
     KeyedOutput *output = m_chain.at(size_t(step.output));
-    qCDebug(lcEngine) << "output" << step.output + 1 << (step.keyed ? "keyed" : "released") << "at" << step.atMs;
+    // With the time it was due, when a walk's timer took it: how late it is.
+    if (dueMs) {
+        qCDebug(lcEngine) << "output" << step.output + 1 << (step.keyed ? "keyed" : "released") << "at"
+                          << step.atMs << "due" << *dueMs;
+    } else {
+        qCDebug(lcEngine) << "output" << step.output + 1 << (step.keyed ? "keyed" : "released") << "at"
+                          << step.atMs;
+    }
     if (step.keyed) {
         // Armed before the line rises: once the command is with the kernel
         // the far end may already be keyed, and a fatal signal in the moment

@@ -182,7 +182,7 @@ private:
 
     void enter(State next, Cause cause, const QString &notice = {});
     void walk();
-    void applyStep(const OutputSequence::Step &step);
+    void applyStep(const OutputSequence::Step &step, std::optional<qint64> dueMs = std::nullopt);
     void releaseAllNow();
     void finishClosing();
     void closeInput();

@@ -75,17 +75,36 @@ std::optional<OutputSequence::Step> OutputSequence::takeStep(qint64 nowMs)
     const std::optional<qint64> due = dueAtMs();
     if (!due || *due > nowMs)
         return std::nullopt;
+    // Now, not when it was due: the next lead or tail runs from the moment
+    // the output really changed.
     if (m_wantsKeyed) {
-        m_outputs[m_keyedCount].keyedAtMs = *due;
-        return Step{m_keyedCount++, true, *due};
+        m_outputs[m_keyedCount].keyedAtMs = nowMs;
+        m_lastStep = Step{m_keyedCount++, true, nowMs};
+    } else {
+        --m_keyedCount;
+        m_outputs[m_keyedCount].releasedAtMs = nowMs;
+        m_lastStep = Step{m_keyedCount, false, nowMs};
     }
-    --m_keyedCount;
-    m_outputs[m_keyedCount].releasedAtMs = *due;
-    return Step{m_keyedCount, false, *due};
+    return m_lastStep;
+}
+
+void OutputSequence::stepTookEffect(qint64 atMs)
+{
+    if (!m_lastStep)
+        return;
+    // Only while the output is where that step left it.
+    Output &output = m_outputs[m_lastStep->output];
+    const bool keyed = m_lastStep->output < m_keyedCount;
+    if (m_lastStep->keyed && keyed)
+        output.keyedAtMs = std::max(*output.keyedAtMs, atMs);
+    else if (!m_lastStep->keyed && !keyed)
+        output.releasedAtMs = std::max(*output.releasedAtMs, atMs);
+    m_lastStep.reset();
 }
 
 void OutputSequence::dropAll()
 {
+    m_lastStep.reset();
     m_wantsKeyed = false;
     m_keyedCount = 0;
     for (Output &output : m_outputs) {
@@ -98,6 +117,7 @@ void OutputSequence::dropLast()
 {
     if (m_keyedCount == 0)
         return;
+    m_lastStep.reset();
     --m_keyedCount;
     m_outputs[m_keyedCount].keyedAtMs.reset();
     m_outputs[m_keyedCount].releasedAtMs.reset();

@@ -17,6 +17,13 @@
 // again; a lead or a tail already running keeps its time. Pure logic on the
 // caller's clock (milliseconds): the caller applies the steps advance()
 // returns, and calls it again at nextStepAtMs().
+//
+// Each lead and tail counts from the moment its step was taken (or, when the
+// caller says so, from when its output had followed), not from when it was
+// due: a caller that comes late (a busy machine, a loop held up) or an
+// output slow to follow delays the rest of the walk instead of cutting a
+// lead short, so that an amplifier never keys before its relay has had its
+// time to settle.
 class OutputSequence
 {
 public:
@@ -53,11 +60,15 @@ public:
     void setWanted(bool keyed, qint64 nowMs);
     // When the next step is due; empty when settled.
     std::optional<qint64> nextStepAtMs() const;
-    // Takes every step due by `nowMs`, in order, each at its planned time.
+    // Takes every step due by `nowMs`, in order, each at `nowMs`; those
+    // after a lead or tail above zero are then due later.
     QList<Step> advance(qint64 nowMs);
     // Takes the first step due by `nowMs`, if any: for a caller whose step
     // may fail and change what is wanted before the next one.
     std::optional<Step> takeStep(qint64 nowMs);
+    // The output of the step last taken had followed by `atMs` (a line
+    // written, a command sent): the lead or tail after it counts from then.
+    void stepTookEffect(qint64 atMs);
     // Everything is released at once, without a walk: the outputs are gone
     // (a crash, a lost output that takes the chain with it).
     void dropAll();
@@ -79,4 +90,5 @@ private:
     int m_keyedCount = 0;
     bool m_wantsKeyed = false;
     qint64 m_wantedAtMs = 0;
+    std::optional<Step> m_lastStep;
 };

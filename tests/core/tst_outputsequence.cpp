@@ -8,7 +8,9 @@ using Timing = OutputSequence::Timing;
 Q_DECLARE_METATYPE(QList<Step>)
 
 // Preamp relay (lead 30), amplifier (lead 20, tail 50), radio; on a clock
-// the test moves. Events: "+N" press at now+N, "-N" release at now+N.
+// the test moves, taking each step when it is due. Events: "+N" press at
+// now+N, "-N" release at now+N, "=N" the caller comes only at now+N, "~N"
+// the last step's output followed N ms after it was taken.
 class tst_OutputSequence : public QObject
 {
     Q_OBJECT
@@ -27,14 +29,26 @@ QList<Step> runEvents(OutputSequence &sequence, const QString &events, qint64 un
 {
     QList<Step> steps;
     qint64 now = 0;
+    const auto advanceTo = [&](qint64 at) {
+        for (std::optional<qint64> due; (due = sequence.nextStepAtMs()) && *due <= at;)
+            steps += sequence.advance(*due);
+    };
     for (const QString &event : events.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
         const qint64 at = now + event.mid(1).toLongLong();
-        steps += sequence.advance(at);
-        sequence.setWanted(event.startsWith(QLatin1Char('+')), at);
-        steps += sequence.advance(at);
+        if (event.startsWith(QLatin1Char('~'))) {
+            sequence.stepTookEffect(steps.last().atMs + event.mid(1).toLongLong());
+            continue;
+        }
+        if (event.startsWith(QLatin1Char('='))) {
+            steps += sequence.advance(at);
+        } else {
+            advanceTo(at);
+            sequence.setWanted(event.startsWith(QLatin1Char('+')), at);
+            steps += sequence.advance(at);
+        }
         now = at;
     }
-    steps += sequence.advance(until);
+    advanceTo(until);
     return steps;
 }
 
@@ -59,6 +73,14 @@ void tst_OutputSequence::shouldWalkInOrderWithLeadsAndTails_data()
         << "+0 -100 +100"
         << QList<Step>{{0, true, 0}, {1, true, 30}, {2, true, 50}, {2, false, 100}, {1, false, 150},
                        {1, true, 200}, {2, true, 220}};
+    QTest::newRow("a step taken late delays the rest of the walk, never shortens a lead")
+        << "+0 =100 -900 =100"
+        << QList<Step>{{0, true, 0}, {1, true, 100}, {2, true, 120},
+                       {2, false, 1000}, {1, false, 1100}, {0, false, 1180}};
+    QTest::newRow("a lead or tail counts from when its output followed")
+        << "+0 ~5 -1000 ~7"
+        << QList<Step>{{0, true, 0}, {1, true, 35}, {2, true, 55},
+                       {2, false, 1000}, {1, false, 1057}, {0, false, 1137}};
     QTest::newRow("taps faster than the leads")
         << "+0 -5 +5 -5" << QList<Step>{{0, true, 0}, {0, false, 5}, {0, true, 10}, {0, false, 15}};
 }
@@ -113,7 +135,8 @@ void tst_OutputSequence::shouldNeverKeyOutOfOrderInRandomTaps()
         }
         // Whatever came before, a release ends with everything released.
         sequence.setWanted(false, now);
-        sequence.advance(now + 5 * 200 * 4);
+        while (const std::optional<qint64> due = sequence.nextStepAtMs())
+            sequence.advance(*due);
         violations += sequence.keyedCount() == 0 ? 0 : 1;
     }
     QCOMPARE(violations, 0);

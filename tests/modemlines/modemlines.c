@@ -24,8 +24,11 @@
  *                 order they happened (O_APPEND, one write() per line):
  *                 t=<CLOCK_MONOTONIC ns> wall=<CLOCK_REALTIME ns> pid=<pid>
  *                 dev=<name> op=<get|set|bis|bic|wait|woke|ended> lines=<lines written|->
- *                 RTS=<0|1> DTR=.. CTS=.. DSR=.. DCD=.. RI=..
- *                 The line values are the state after the request. A test
+ *                 RTS=<0|1> DTR=.. CTS=.. DSR=.. DCD=.. RI=.. req=<CLOCK_MONOTONIC ns>
+ *                 The line values are the state after the request; t is
+ *                 taken once the state file holds them, req as the program
+ *                 made the request, before this library's own file work
+ *                 (the same as t for a wait and its end). A test
  *                 that changes an input line appends its own line with
  *                 op=drive, so the order of test and program is in one file.
  *
@@ -244,10 +247,13 @@ static long long clock_ns(clockid_t clock)
     return (long long)ts.tv_sec * 1000000000LL + ts.tv_nsec;
 }
 
-static void log_request(const char *dir, const char *name, const char *op, int written, int state)
+static void log_request(const char *dir, const char *name, const char *op, int written, int state,
+                        long long requested)
 {
     /* Taken before anything else, so the time is as close to the request as can be. */
     const long long mono = clock_ns(CLOCK_MONOTONIC);
+    if (!requested)
+        requested = mono;
     const long long wall = clock_ns(CLOCK_REALTIME);
     char lines[16] = "-";
     if (written) {
@@ -260,8 +266,8 @@ static void log_request(const char *dir, const char *name, const char *op, int w
     char values[128];
     format_state(state, values, sizeof values);
     char entry[512];
-    const int size = snprintf(entry, sizeof entry, "t=%lld wall=%lld pid=%ld dev=%s op=%s lines=%s %s\n", mono,
-                              wall, (long)getpid(), name, op, lines, values);
+    const int size = snprintf(entry, sizeof entry, "t=%lld wall=%lld pid=%ld dev=%s op=%s lines=%s %s req=%lld\n",
+                              mono, wall, (long)getpid(), name, op, lines, values, requested);
     char path[PATH_MAX];
     snprintf(path, sizeof path, "%s/modemlines.log", dir);
     const int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
@@ -273,7 +279,7 @@ static void log_request(const char *dir, const char *name, const char *op, int w
     close(fd);
 }
 
-static int emulate(const char *dir, const char *name, unsigned long request, int *arg)
+static int emulate(const char *dir, const char *name, unsigned long request, int *arg, long long requested)
 {
     if (!arg) {
         errno = EFAULT;
@@ -286,7 +292,7 @@ static int emulate(const char *dir, const char *name, unsigned long request, int
             return -1;
         }
         *arg = state;
-        log_request(dir, name, "get", 0, state);
+        log_request(dir, name, "get", 0, state, requested);
         return 0;
     }
 
@@ -324,7 +330,7 @@ static int emulate(const char *dir, const char *name, unsigned long request, int
         }
         result = write_state(dir, name, state);
         if (result == 0)
-            log_request(dir, name, op, written, state);
+            log_request(dir, name, op, written, state, requested);
     }
     flock(lock, LOCK_UN);
     close(lock);
@@ -406,7 +412,7 @@ static int wait_for_change(ioctl_fn next, int fd, const char *dir, const char *n
         errno = EIO;
         return -1;
     }
-    log_request(dir, name, "wait", 0, initial);
+    log_request(dir, name, "wait", 0, initial, 0);
     for (;;) {
         if (master_gone(next, fd)) {
             errno = EIO;
@@ -418,7 +424,7 @@ static int wait_for_change(ioctl_fn next, int fd, const char *dir, const char *n
             return -1;
         }
         if ((state ^ initial) & mask) {
-            log_request(dir, name, "woke", 0, state);
+            log_request(dir, name, "woke", 0, state, 0);
             return 0;
         }
         /* The slave reports POLLHUP once its master is closed; the timeout
@@ -444,6 +450,7 @@ static int no_wait(void)
 
 EXPORT int ioctl(int fd, unsigned long request, ...)
 {
+    const long long requested = clock_ns(CLOCK_MONOTONIC);
     va_list args;
     va_start(args, request);
     void *arg = va_arg(args, void *);
@@ -471,7 +478,7 @@ EXPORT int ioctl(int fd, unsigned long request, ...)
             int state = 0;
             if (read_state(dir, name, &state) != 0)
                 state = 0;
-            log_request(dir, name, "ended", 0, state);
+            log_request(dir, name, "ended", 0, state, 0);
             errno = error;
         }
         return result;
@@ -496,7 +503,7 @@ EXPORT int ioctl(int fd, unsigned long request, ...)
     int probe = 0;
     if (next(fd, TIOCMGET, &probe) != 0 && errno != ENOTTY && errno != EINVAL)
         return -1;
-    const int result = emulate(dir, name, request, (int *)arg);
+    const int result = emulate(dir, name, request, (int *)arg, requested);
     if (result == 0)
         errno = saved; /* a successful call leaves errno as it found it */
     return result;

@@ -20,6 +20,19 @@ APP_NAME = "Zelvo-Footswitch2"
 LINE_WAITER_THREAD = "zelvo-linewait"
 
 
+class EngineStep(NamedTuple):
+    """One step of the engine's walk through a chain of outputs, from its
+    debug log: `t`, the CLOCK_MONOTONIC time (ns, to the millisecond) it was
+    taken, `output` (1..N) and whether it `keyed` or released it."""
+
+    t: int
+    output: int
+    keyed: bool
+
+
+_ENGINE_STEP = re.compile(r"^\s*(\d+)\.(\d{3}) zelvo\.engine: output (\d+) (keyed|released) at ", re.M)
+
+
 def _spin_until(t_ns):
     while time.monotonic_ns() < t_ns:
         pass
@@ -70,11 +83,15 @@ class FootswitchRig:
     ModemLines of the run: state(dev), line(dev, "RTS"), drive(dev, CTS=1),
     log(dev), writes(dev, "RTS"), reads(dev), wait_pending(dev). bounce()
     and glitch() drive the footswitch line as a bouncing contact and a
-    spike do; wait_for_line(port, "DTR", 1) waits for the program's write.
+    spike do; wait_for_line(port, "DTR", 1) waits for the program's write,
+    first_write(port, "RTS", 1, after=t) finds it in the log.
 
     Program: start() (again once the last run has ended), pid, running(),
     send_signal(sig), stop() (SIGTERM, then SIGKILL after a deadline; returns
-    the exit status), kill(), program_output() (its stdout and stderr so far),
+    the exit status), kill(), program_output() (its stdout and stderr so far;
+    each message of the program begins with its CLOCK_MONOTONIC time in
+    seconds, to the millisecond), engine_steps() (the engine's walk, as
+    EngineStep),
     cpu_seconds(), peak_memory_kib(), thread_names(). start_another() starts a further copy
     on the same settings and folders, as a user starting it twice does.
 
@@ -244,6 +261,12 @@ class FootswitchRig:
         wait_until(lambda: len(self.lines.reads(port.device)) >= start + count, timeout,
                    message=f"{count} poll reads of {port.path}")
 
+    def first_write(self, port, line, value, after):
+        """The log entry of the program's first write of `line` to `value`
+        on a port after CLOCK_MONOTONIC time `after` (ns); None if none."""
+        return next((e for e in self.lines.writes(port.device, line) if e.t > after and e.value(line) == value),
+                    None)
+
     def wait_until_ready(self, timeout=10.0):
         """Waits for the engine to report the output ready and released: the
         ports open in the background, and a press before that keys nothing."""
@@ -330,6 +353,9 @@ class FootswitchRig:
         # The engine says when the output is ready (wait_until_ready), the
         # wiring assistant when it listens and what it found.
         env["QT_LOGGING_RULES"] = "zelvo.engine.debug=true;zelvo.wiring.debug=true"
+        # Each message with the time it was made on the clock of the
+        # modem-line log (Qt's "boot" time is CLOCK_MONOTONIC).
+        env["QT_MESSAGE_PATTERN"] = "%{time boot} %{if-category}%{category}: %{endif}%{message}"
         # A sanitized program refuses a library loaded ahead of its runtime.
         asan = env.get("ASAN_OPTIONS", "")
         env["ASAN_OPTIONS"] = (asan + ":" if asan else "") + "verify_asan_link_order=0"
@@ -402,6 +428,11 @@ class FootswitchRig:
                 return f.read().decode("utf-8", "replace")
         except FileNotFoundError:
             return ""
+
+    def engine_steps(self):
+        """The steps the engine took so far, in order (EngineStep)."""
+        return [EngineStep(int(m[1]) * 1_000_000_000 + int(m[2]) * 1_000_000, int(m[3]), m[4] == "keyed")
+                for m in _ENGINE_STEP.finditer(self.program_output())]
 
     def cpu_seconds(self):
         """User plus system CPU time the program has used, from /proc."""

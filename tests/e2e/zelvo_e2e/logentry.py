@@ -19,6 +19,8 @@ class LogEntry:
     lines:  the lines the request wrote, e.g. ("RTS",) or ("RTS", "DTR");
             empty for a read
     values: every line's state after the request, e.g. {"RTS": 1, "CTS": 0}
+    req:    CLOCK_MONOTONIC (ns) as the program made the request, before the
+            library's own file work; t for a test's change
     """
 
     t: int
@@ -28,6 +30,7 @@ class LogEntry:
     op: str
     lines: tuple
     values: dict = field(compare=False)
+    req: int = field(default=0, compare=False)
 
     @staticmethod
     def parse(text):
@@ -37,7 +40,7 @@ class LogEntry:
             lines = () if fields.get("lines", "-") == "-" else tuple(fields["lines"].split(","))
             values = {k: int(fields[k]) for k in ("RTS", "DTR", "CTS", "DSR", "DCD", "RI") if k in fields}
             return LogEntry(int(fields["t"]), int(fields["wall"]), int(fields["pid"]), fields["dev"],
-                            fields["op"], lines, values)
+                            fields["op"], lines, values, int(fields.get("req", fields["t"])))
         except (KeyError, ValueError):
             return None
 
