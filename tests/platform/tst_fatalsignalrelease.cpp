@@ -61,8 +61,10 @@ int overflowStack(int depth)
 }
 
 // Forks a child that installs the handlers, arms `release` (and disarms it
-// again if told to), then dies; returns the child's wait status.
-int crashChild(const SerialPortDevice::CrashRelease &release, bool disarm, Death death, int signalNumber)
+// again if told to), and `more` in the last output's slot, as a chain of
+// outputs would, then dies; returns the child's wait status.
+int crashChild(const SerialPortDevice::CrashRelease &release, bool disarm, Death death, int signalNumber,
+               const SerialPortDevice::CrashRelease &more = {})
 {
     const pid_t child = ::fork();
     if (child == 0) {
@@ -73,6 +75,7 @@ int crashChild(const SerialPortDevice::CrashRelease &release, bool disarm, Death
         FatalSignalRelease::arm(release);
         if (disarm)
             FatalSignalRelease::disarm();
+        FatalSignalRelease::arm(more, FatalSignalRelease::slotCount - 1);
         die(death, signalNumber);
     }
     int status = 0;
@@ -126,20 +129,29 @@ void TestFatalSignalRelease::dropsTheModemLinesAndDiesOfTheSignal()
     QVERIFY(dir.isValid());
     qputenv("ZELVO_MODEMLINES_DIR", QFile::encodeName(dir.path()));
     ModemLinesFiles lines(dir.path());
-    PseudoTerminal pty;
-    QVERIFY(pty.isValid());
-    const QString dev = pty.modemLinesName();
-    QVERIFY(lines.setLine(dev, QStringLiteral("RTS"), true));
-    QVERIFY(lines.setLine(dev, QStringLiteral("DTR"), true));
-    const int fd = ::open(QFile::encodeName(pty.slavePath()).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    QVERIFY(fd >= 0);
+    // The first output of a chain and its last: both drop at once.
+    PseudoTerminal first;
+    PseudoTerminal last;
+    QVERIFY(first.isValid() && last.isValid());
+    int fds[2];
+    for (int i = 0; i < 2; ++i) {
+        const PseudoTerminal &pty = i ? last : first;
+        QVERIFY(lines.setLine(pty.modemLinesName(), QStringLiteral("RTS"), true));
+        QVERIFY(lines.setLine(pty.modemLinesName(), QStringLiteral("DTR"), true));
+        fds[i] = ::open(QFile::encodeName(pty.slavePath()).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        QVERIFY(fds[i] >= 0);
+    }
 
-    const int status = crashChild({Kind::ModemLines, fd, {}}, false, death, signalNumber);
-    ::close(fd);
+    const int status =
+        crashChild({Kind::ModemLines, fds[0], {}}, false, death, signalNumber, {Kind::ModemLines, fds[1], {}});
+    ::close(fds[0]);
+    ::close(fds[1]);
     QVERIFY2(WIFSIGNALED(status), qPrintable(QStringLiteral("wait status %1").arg(status)));
     QCOMPARE(WTERMSIG(status), signalNumber);
-    QVERIFY(!lines.line(dev, QStringLiteral("RTS")));
-    QVERIFY(!lines.line(dev, QStringLiteral("DTR")));
+    for (const PseudoTerminal *pty : {&first, &last}) {
+        QVERIFY(!lines.line(pty->modemLinesName(), QStringLiteral("RTS")));
+        QVERIFY(!lines.line(pty->modemLinesName(), QStringLiteral("DTR")));
+    }
 }
 
 void TestFatalSignalRelease::sendsTheReleaseBytesToTheFarEnd()
