@@ -3,17 +3,10 @@
 #include "core/keyingengine.h"
 #include "platform/cat/hamlibrig.h"
 #include "core/storedportmappings.h"
+#include "ui/desktopadapters.h"
 #include "ui/mainwindow/zelvofootswitch2.h"
-#include "platform/desktop/desktophelpviewer.h"
 #include "platform/process/fatalsignalrelease.h"
-#include "platform/process/detachedprogramlauncher.h"
-#include "platform/process/nativefileprobe.h"
-#include "platform/process/nativeregistryreader.h"
-#include "platform/desktop/nativetaskbarpresence.h"
-#include "platform/desktop/nativewindowstacking.h"
-#include "platform/serial/qserialdevicecatalog.h"
 #include "platform/storage/qsettingsstore.h"
-#include "platform/desktop/qtmessages.h"
 #include "platform/process/singleinstance.h"
 #include "platform/serial/systemserialports.h"
 #include "platform/process/terminationsignals.h"
@@ -132,30 +125,12 @@ int main(int argc, char *argv[])
     QSettingsStore settings;
     StoredPortMappings mappings(settings);
     SystemSerialPorts ports(mappings);
-    QtMessages messages(AppInfo::title());
-    NativeWindowStacking stacking;
-    DesktopHelpViewer help;
-    NativeRegistryReader registry;
-    NativeFileProbe files;
-    DetachedProgramLauncher launcher;
-    NativeTaskbarPresence taskbar;
-    QSerialDeviceCatalog devices;
+    DesktopAdapters desktop(AppInfo::title());
 
     HamlibThread hamlib;
     KeyingEngine engine(ports);
     engine.setHamlibThread(&hamlib.thread());
-    ZelvoFootswitch2 window(PlatformServices{
-        .settings = &settings,
-        .ports = &ports,
-        .messages = &messages,
-        .stacking = &stacking,
-        .help = &help,
-        .registry = &registry,
-        .files = &files,
-        .launcher = &launcher,
-        .taskbar = &taskbar,
-        .devices = &devices,
-    }, engine);
+    ZelvoFootswitch2 window(desktop.services(settings, ports), engine);
 
     // A kill, Ctrl+C or a lost terminal ends the program as its close box does.
     TerminationSignals termination;

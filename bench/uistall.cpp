@@ -23,14 +23,7 @@
 #include "core/relaysettings.h"
 #include "core/stationsettings.h"
 #include "core/storedportmappings.h"
-#include "platform/desktop/desktophelpviewer.h"
-#include "platform/desktop/nativetaskbarpresence.h"
-#include "platform/desktop/nativewindowstacking.h"
-#include "platform/desktop/qtmessages.h"
-#include "platform/process/detachedprogramlauncher.h"
-#include "platform/process/nativefileprobe.h"
-#include "platform/process/nativeregistryreader.h"
-#include "platform/serial/qserialdevicecatalog.h"
+#include "ui/desktopadapters.h"
 #include "platform/serial/systemserialports.h"
 #include "platform/storage/qsettingsstore.h"
 #include "ui/mainwindow/zelvofootswitch2.h"
@@ -270,27 +263,9 @@ int main(int argc, char *argv[])
 
     StoredPortMappings mappings(settings);
     SystemSerialPorts ports(mappings);
-    QtMessages messages(AppInfo::title());
-    NativeWindowStacking stacking;
-    DesktopHelpViewer help;
-    NativeRegistryReader registry;
-    NativeFileProbe files;
-    DetachedProgramLauncher launcher;
-    NativeTaskbarPresence taskbar;
-    QSerialDeviceCatalog devices;
+    DesktopAdapters desktop(AppInfo::title());
     KeyingEngine engine(ports);
-    ZelvoFootswitch2 window(PlatformServices{
-        .settings = &settings,
-        .ports = &ports,
-        .messages = &messages,
-        .stacking = &stacking,
-        .help = &help,
-        .registry = &registry,
-        .files = &files,
-        .launcher = &launcher,
-        .taskbar = &taskbar,
-        .devices = &devices,
-    }, engine);
+    ZelvoFootswitch2 window(desktop.services(settings, ports), engine);
     window.setObjectName(QStringLiteral("main window"));
 
     TickGaps gaps;
