@@ -117,10 +117,10 @@ void KeyingEngine::configure(const SettingsStore &settings)
     }
     for (int port = StationSettings::firstPort; port <= StationSettings::lastPort; ++port)
         m_heartbeat[size_t(port)] = StationSettings::heartbeatEnabled(settings, port);
-    buildChain(SequenceSettings::load(settings), settings);
+    buildChain(SequenceSettings::load(settings));
 }
 
-void KeyingEngine::buildChain(const SequenceSettings::Sequence &sequence, const SettingsStore &)
+void KeyingEngine::buildChain(const SequenceSettings::Sequence &sequence)
 {
     QList<OutputSequence::Timing> timings{{sequence.firstLeadMs, sequence.firstTailMs}};
     for (const SequenceSettings::Output &wanted : sequence.more)

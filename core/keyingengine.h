@@ -201,7 +201,7 @@ private:
     void inputReady();
     void openOutputs();
     void reportFailure();
-    void buildChain(const SequenceSettings::Sequence &sequence, const SettingsStore &settings);
+    void buildChain(const SequenceSettings::Sequence &sequence);
     qint64 now() const { return m_clock(); }
 
     SerialPortFactory &m_ports;

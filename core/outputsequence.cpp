@@ -102,17 +102,6 @@ void OutputSequence::stepTookEffect(qint64 atMs)
     m_lastStep.reset();
 }
 
-void OutputSequence::dropAll()
-{
-    m_lastStep.reset();
-    m_wantsKeyed = false;
-    m_keyedCount = 0;
-    for (Output &output : m_outputs) {
-        output.keyedAtMs.reset();
-        output.releasedAtMs.reset();
-    }
-}
-
 void OutputSequence::dropLast()
 {
     if (m_keyedCount == 0)

@@ -69,9 +69,6 @@ public:
     // The output of the step last taken had followed by `atMs` (a line
     // written, a command sent): the lead or tail after it counts from then.
     void stepTookEffect(qint64 atMs);
-    // Everything is released at once, without a walk: the outputs are gone
-    // (a crash, a lost output that takes the chain with it).
-    void dropAll();
     // The last keyed output is released now, without its tail: for an end
     // with no time left to walk.
     void dropLast();
