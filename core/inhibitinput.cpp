@@ -36,7 +36,7 @@ void InhibitInput::open(const QString &footswitchPort)
         });
         connect(m_supervisor.get(), &PortSupervisor::newFailure, this, [this] {
             emit failed(PortMessages::inputNotAvailable(
-                m_settings.port, PortMessages::openFailureDetail(m_line->location(), m_line->lastOpenError())));
+                m_settings.port, m_line->openFailureDetail()));
         }, Qt::QueuedConnection);
     }
     if (m_line->isOpen() || m_line->isOpening())

@@ -19,12 +19,6 @@ namespace {
 
 const QString inhibitedNotice = QStringLiteral("Inhibited");
 
-// The device (as mapped) and why it could not be used, for the message.
-QString failureDetail(const SerialLine &line)
-{
-    return PortMessages::openFailureDetail(line.location(), line.lastOpenError());
-}
-
 // An output that cannot even be tried: a radio by CAT with no Hamlib thread.
 class MissingOutput : public KeyedOutput
 {
@@ -444,7 +438,7 @@ void KeyingEngine::inputLost()
 
 void KeyingEngine::reportFailure()
 {
-    emit portFailed(PortMessages::inputNotAvailable(m_inputPort, failureDetail(m_input)));
+    emit portFailed(PortMessages::inputNotAvailable(m_inputPort, m_input.openFailureDetail()));
 }
 
 void KeyingEngine::poll()

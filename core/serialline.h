@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/portmessages.h"
 #include "platform/serial/serialportdevice.h"
 
 #include <QObject>
@@ -88,6 +89,8 @@ public:
 
     // Why the last open failed, for the user.
     QString lastOpenError() const { return m_lastOpenError; }
+    // The device (as mapped) and why it could not be used, for a message.
+    QString openFailureDetail() const { return PortMessages::openFailureDetail(location(), m_lastOpenError); }
     // Whether it failed because this user may not open the device.
     bool lastOpenDenied() const { return m_lastOpenDenied; }
 

@@ -1,17 +1,5 @@
 #include "core/serialrelayoutput.h"
 
-#include "core/portmessages.h"
-
-namespace {
-
-// The device (as mapped) and why it could not be used, for the message.
-QString failureDetail(const SerialLine &line)
-{
-    return PortMessages::openFailureDetail(line.location(), line.lastOpenError());
-}
-
-} // namespace
-
 SerialRelayOutput::SerialRelayOutput(SerialPortFactory &ports, QObject *parent)
     : KeyedOutput(parent)
     , m_line(ports)
@@ -123,5 +111,5 @@ void SerialRelayOutput::failedWhileOpen()
 void SerialRelayOutput::reportFailure()
 {
     if (m_failureMessage)
-        emit failed(m_failureMessage(failureDetail(m_line)));
+        emit failed(m_failureMessage(m_line.openFailureDetail()));
 }
