@@ -58,6 +58,9 @@ public:
     // After succeeded(): the connected socket and what the server has told.
     std::unique_ptr<QTcpSocket> takeSocket();
     const TelnetComPortProtocol &protocol() const { return m_protocol; }
+    // How many RTS and DTR commands the line settings sent: their answers
+    // may still be on the way when the session takes over.
+    quint32 lineControlsSent() const { return m_levels.dtr ? 2 : 1; }
     QString peerCertificateSummary() const { return m_peerCertificateSummary; }
 
 signals:

@@ -160,8 +160,14 @@ void NetworkSerialPort::openInBackground(const OpenLevels &levels, std::function
 void NetworkSerialPort::handleConnected()
 {
     m_peerCertificateSummary = m_connector->peerCertificateSummary();
-    m_session = std::make_unique<NetworkSession>(m_connector->takeSocket(), m_connector->protocol());
+    m_session = std::make_unique<NetworkSession>(m_connector->takeSocket(), m_connector->protocol(),
+                                                 m_connector->lineControlsSent());
     QObject::connect(m_session.get(), &NetworkSession::lineChanged, &m_context, [this] { handleLineChange(); });
+    // Queued, as a line change is: the handler may write again or close.
+    QObject::connect(m_session.get(), &NetworkSession::writesConfirmed, &m_context, [this] {
+        if (m_writesConfirmedHandler)
+            m_writesConfirmedHandler();
+    }, Qt::QueuedConnection);
     m_session->setHeartbeat(m_heartbeatOn);
     // DTR set in the negotiation is driven like any later write of it: the
     // release at the end drops it too.

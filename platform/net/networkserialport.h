@@ -63,6 +63,14 @@ public:
     bool reportsLineChanges() const override { return m_session && !m_session->isLost(); }
     void setLineChangeHandler(std::function<void()> handler) override { m_lineChangeHandler = std::move(handler); }
 
+    // The server answers every RTS and DTR command: a write is done when
+    // that answer is in, not when it left.
+    bool confirmsWritesLater() const override { return true; }
+    void setWritesConfirmedHandler(std::function<void()> handler) override
+    {
+        m_writesConfirmedHandler = std::move(handler);
+    }
+
     // While open, sends one NUL data byte every HeartbeatIntervalMs.
     void setHeartbeat(bool on) override;
     bool heartbeat() const { return m_heartbeatOn; }
@@ -111,6 +119,7 @@ private:
     bool m_lineChangePosted = false;
     std::function<void(bool)> m_done;
     std::function<void()> m_lineChangeHandler;
+    std::function<void()> m_writesConfirmedHandler;
     bool m_heartbeatOn = false;
     // Whether the open under way sets DTR, so that the session releases it.
     bool m_dtrAtOpen = false;

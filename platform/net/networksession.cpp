@@ -18,11 +18,12 @@ using P = TelnetComPortProtocol;
 }
 
 NetworkSession::NetworkSession(std::unique_ptr<QTcpSocket> socket, const TelnetComPortProtocol &protocol,
-                               QObject *parent)
+                               quint32 lineControlsSent, QObject *parent)
     : QObject(parent)
     , m_socket(std::move(socket))
     , m_protocol(protocol)
     , m_seenInputChanges(protocol.inputChangeCount())
+    , m_lineControlsSent(lineControlsSent)
 {
     connect(m_socket.get(), &QIODevice::readyRead, this, &NetworkSession::step);
     connect(m_socket.get(), &QAbstractSocket::disconnected, this, &NetworkSession::markLost);
@@ -74,6 +75,10 @@ void NetworkSession::step()
     if (m_draining || m_lost || !m_socket)
         return;
     drain();
+    if (m_awaitingAnswers && m_protocol.lineControlAnswerCount() >= m_lineControlsSent) {
+        m_awaitingAnswers = false;
+        emit writesConfirmed();
+    }
     if (m_protocol.inputChangeCount() != m_seenInputChanges) {
         m_seenInputChanges = m_protocol.inputChangeCount();
         emit lineChanged();
@@ -120,6 +125,8 @@ bool NetworkSession::sendControl(quint8 value)
         markLost();
         return false;
     }
+    ++m_lineControlsSent;
+    m_awaitingAnswers = true;
     return true;
 }
 

@@ -36,8 +36,10 @@ public:
     static constexpr int UserTimeoutMs = 4000;
 
     // Takes over a connected socket and the protocol state it was opened with.
+    // `lineControlsSent`: the RTS and DTR commands already sent on this
+    // connection, whose answers are still to be counted.
     NetworkSession(std::unique_ptr<QTcpSocket> socket, const TelnetComPortProtocol &protocol,
-                   QObject *parent = nullptr);
+                   quint32 lineControlsSent, QObject *parent = nullptr);
     ~NetworkSession() override;
 
     // Sets the socket options that make a dead link show; best effort.
@@ -49,7 +51,8 @@ public:
     bool isLost() const { return m_lost; }
     QString lostReason() const { return m_lostReason; }
 
-    // False when the connection is lost (then lineChanged follows).
+    // False when the connection is lost (then lineChanged follows). The
+    // server answers each; writesConfirmed() once all sent are answered.
     bool setRts(bool on);
     bool setDtr(bool on);
     // DTR was set while the connection was negotiated: release() drops it.
@@ -68,6 +71,9 @@ signals:
     // An input line changed, or the connection was lost; emitted from
     // inside the session, so a receiver that may close it must queue.
     void lineChanged();
+    // The server has answered every RTS and DTR command sent so far: the
+    // lines at the far end are where they were last set.
+    void writesConfirmed();
 
 private:
     void step();
@@ -80,6 +86,8 @@ private:
     std::unique_ptr<QTcpSocket> m_socket;
     TelnetComPortProtocol m_protocol;
     quint32 m_seenInputChanges = 0;
+    quint32 m_lineControlsSent = 0;
+    bool m_awaitingAnswers = false;
     bool m_dtrDriven = false;
     bool m_draining = false;
     bool m_lost = false;

@@ -220,6 +220,9 @@ void TelnetComPortProtocol::handleComPort(quint8 command, QByteArrayView value)
             break;
         if (*control == ControlRtsOn || *control == ControlRtsOff)
             m_replies.rts = *control == ControlRtsOn;
+        if (*control == ControlRtsOn || *control == ControlRtsOff || *control == ControlDtrOn
+            || *control == ControlDtrOff)
+            ++m_lineControlAnswers;
         else if (*control <= 3)
             m_replies.flowControl = *control;
         return;

@@ -106,6 +106,9 @@ public:
     // inputs differ from the last state, or a change bit is set (a press and
     // release between two notifications leaves the inputs as they were).
     quint32 inputChangeCount() const { return m_inputChanges; }
+    // Counts the server's answers to SET-CONTROL for RTS or DTR: each is the
+    // server saying it has set the line, one answer per command sent.
+    quint32 lineControlAnswerCount() const { return m_lineControlAnswers; }
 
     const Replies &replies() const { return m_replies; }
     void clearReplies() { m_replies = {}; }
@@ -146,6 +149,7 @@ private:
 
     std::optional<quint8> m_modemState;
     quint32 m_inputChanges = 0;
+    quint32 m_lineControlAnswers = 0;
     Replies m_replies;
     int m_malformed = 0;
     QByteArray m_outgoing;

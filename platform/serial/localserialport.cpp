@@ -156,7 +156,7 @@ bool LocalSerialPort::setRts(bool on)
     m_port.clearError();
     if (!m_port.setRequestToSend(on))
         return fail(classifyLineError());
-    return true;
+    return readsBack(QSerialPort::RequestToSendSignal, on, "RTS");
 }
 
 bool LocalSerialPort::setDtr(bool on)
@@ -164,7 +164,23 @@ bool LocalSerialPort::setDtr(bool on)
     m_port.clearError();
     if (!m_port.setDataTerminalReady(on))
         return fail(classifyLineError());
-    return true;
+    return readsBack(QSerialPort::DataTerminalReadySignal, on, "DTR");
+}
+
+bool LocalSerialPort::readsBack(QSerialPort::PinoutSignal line, bool on, const char *name)
+{
+    // A write the driver took is not yet a line that moved: only the level
+    // read back says the relay's drive is where it was set.
+    const QSerialPort::PinoutSignals signalSet = m_port.pinoutSignals();
+    if (!m_port.isOpen() || m_port.error() != QSerialPort::NoError)
+        return fail(classifyLineError());
+    if (signalSet.testFlag(line) == on)
+        return true;
+    m_failure = Failure::Other;
+    m_errorString = QStringLiteral("%1: %2 reads back %3 after it was set %4")
+                        .arg(m_devicePath, QLatin1String(name), QLatin1String(on ? "off" : "on"),
+                             QLatin1String(on ? "on" : "off"));
+    return false;
 }
 
 bool LocalSerialPort::readLine(InputLine line, bool *asserted)

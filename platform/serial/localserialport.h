@@ -40,6 +40,8 @@ public:
 private:
     void updateLineChangeWaiter();
     bool fail(Failure failure);
+    // After a write: the line reads back at the level set.
+    bool readsBack(QSerialPort::PinoutSignal line, bool on, const char *name);
     Failure classifyLineError() const;
 
     QString m_devicePath;

@@ -83,6 +83,13 @@ public:
     virtual bool reportsLineChanges() const { return false; }
     virtual void setLineChangeHandler(std::function<void()> handler) { (void)handler; }
 
+    // When a write of RTS or DTR counts as done. False: when setRts() or
+    // setDtr() returned true (a local port reads the line back inside them).
+    // True: once the far end has answered; `handler` then runs on this
+    // thread, after the call, each time every write so far is answered.
+    virtual bool confirmsWritesLater() const { return false; }
+    virtual void setWritesConfirmedHandler(std::function<void()> handler) { (void)handler; }
+
     // Whether the port, while open, shows the far end that this program is
     // still alive, so that a device server can drop the relay line of a
     // client that vanished. Only network ports do anything with it.
