@@ -1,9 +1,12 @@
 #include "platform/cat/hamlibrig.h"
 
+#include <QLoggingCategory>
 #include <QThread>
 
 #include <algorithm>
 #include <clocale>
+#include <cstdarg>
+#include <mutex>
 #include <tuple>
 
 #include <hamlib/rig.h>
@@ -17,9 +20,62 @@ QString RigAddress::hamlibPathname() const
 
 namespace {
 
-QString hamlibError(int code)
+// Off unless asked for (QT_LOGGING_RULES="zelvo.hamlib.debug=true"): Hamlib's
+// own trace of every call, for whoever must see what a rig said.
+Q_LOGGING_CATEGORY(lcHamlib, "zelvo.hamlib", QtWarningMsg)
+
+// Hamlib's list of loaded backends has no lock of its own: a rig that opens
+// adds its backend, and models() loads them all and walks the list.
+std::mutex backendLock;
+
+int traceToCategory(enum rig_debug_level_e, rig_ptr_t, const char *format, va_list arguments)
 {
-    return QString::fromLocal8Bit(rigerror(code)).trimmed();
+    qCDebug(lcHamlib).noquote() << QString::vasprintf(format, arguments).trimmed();
+    return RIG_OK;
+}
+
+void routeTrace()
+{
+    // The trace goes to the logging category, never to a message.
+    rig_set_debug_callback(traceToCategory, nullptr);
+    rig_set_debug(lcHamlib().isDebugEnabled() ? RIG_DEBUG_TRACE : RIG_DEBUG_NONE);
+}
+
+QString seconds(int ms)
+{
+    return QStringLiteral("%1 s").arg(ms / 1000.0);
+}
+
+// What failed, in one sentence a user can act on. `opening`: while the rig
+// was being opened, when a rigctld that is not there refuses the connection.
+QString describe(const RigAddress &address, int code, bool opening)
+{
+    const bool rigctld = address.model == RigAddress::rigctldModel;
+    const QString where = address.hamlibPathname();
+    switch (code) {
+    case -RIG_ETIMEOUT:
+    case RIG_ETIMEOUT:
+        return QStringLiteral("no answer within %1").arg(seconds(CatRig::AnswerTimeoutMs));
+    case -RIG_EIO:
+    case RIG_EIO:
+    case -RIG_EPROTO:
+    case RIG_EPROTO:
+        if (rigctld) {
+            return opening ? QStringLiteral("rigctld at %1 cannot be reached").arg(where)
+                           : QStringLiteral("rigctld at %1 closed the connection").arg(where);
+        }
+        return QStringLiteral("%1 cannot be used (input/output error)").arg(where);
+    default:
+        // rigerror2: the error alone; rigerror() appends Hamlib's trace.
+        return QStringLiteral("%1: %2").arg(rigctld ? QStringLiteral("rigctld at %1").arg(where) : where,
+                                           QString::fromLocal8Bit(rigerror2(code)).trimmed());
+    }
+}
+
+QString readsBackOtherwise(bool on)
+{
+    return QStringLiteral("PTT reads back %1 after it was set %2")
+        .arg(on ? QStringLiteral("off") : QStringLiteral("on"), on ? QStringLiteral("on") : QStringLiteral("off"));
 }
 
 // Lives on the rig's own thread: every call here may block.
@@ -33,7 +89,12 @@ public:
     void open(quint64 request, const RigAddress &address)
     {
         closeRig();
-        RIG *rig = rig_init(rig_model_t(address.model));
+        m_address = address;
+        RIG *rig = nullptr;
+        {
+            const std::lock_guard lock(backendLock);
+            rig = rig_init(rig_model_t(address.model));
+        }
         if (!rig) {
             emit openDone(request, false, QStringLiteral("Hamlib knows no rig model %1").arg(address.model));
             return;
@@ -53,35 +114,48 @@ public:
         const int result = rig_open(rig);
         if (result != RIG_OK) {
             rig_cleanup(rig);
-            emit openDone(request, false, hamlibError(result));
+            emit openDone(request, false, describe(address, result, true));
             return;
         }
         m_rig = rig;
+        // Hamlib answers a read of PTT from its cache of what it last set:
+        // a read-back must ask the radio.
+        rig_set_cache_timeout_ms(rig, HAMLIB_CACHE_ALL, 0);
+        // Released before it counts as open: a rig left keyed by a crash, or
+        // whose release never arrived, is released by every open.
+        QString error;
+        if (!setAndConfirm(false, &error)) {
+            closeRig();
+            emit openDone(request, false, error);
+            return;
+        }
         emit openDone(request, true, {});
     }
 
     void setPtt(quint64 request, bool on)
     {
+        QString error;
+        const bool ok = setAndConfirm(on, &error);
+        emit pttDone(request, ok, on, error);
+    }
+
+    void readPtt(quint64 request)
+    {
         if (!m_rig) {
-            emit pttDone(request, false, on, false, QStringLiteral("the rig is not open"));
+            emit readDone(request, false, false, false, QStringLiteral("the rig is not open"));
             return;
         }
-        int result = rig_set_ptt(m_rig, RIG_VFO_CURR, on ? RIG_PTT_ON : RIG_PTT_OFF);
+        if (!m_rig->caps->get_ptt) {
+            emit readDone(request, true, false, false, {});
+            return;
+        }
+        ptt_t ptt = RIG_PTT_OFF;
+        const int result = rig_get_ptt(m_rig, RIG_VFO_CURR, &ptt);
         if (result != RIG_OK) {
-            emit pttDone(request, false, on, false, hamlibError(result));
+            emit readDone(request, false, false, false, describe(m_address, result, false));
             return;
         }
-        bool confirmed = true;
-        if (m_rig->caps->get_ptt) {
-            ptt_t ptt = RIG_PTT_OFF;
-            result = rig_get_ptt(m_rig, RIG_VFO_CURR, &ptt);
-            if (result != RIG_OK) {
-                emit pttDone(request, false, on, false, hamlibError(result));
-                return;
-            }
-            confirmed = (ptt != RIG_PTT_OFF) == on;
-        }
-        emit pttDone(request, true, on, confirmed, {});
+        emit readDone(request, true, true, ptt != RIG_PTT_OFF, {});
     }
 
     // PTT off first: a rigctld keeps its rig keyed when its client goes.
@@ -97,10 +171,41 @@ public:
 
 signals:
     void openDone(quint64 request, bool ok, const QString &error);
-    void pttDone(quint64 request, bool ok, bool on, bool confirmed, const QString &error);
+    // `ok` false: the rig failed, or PTT reads back otherwise; `error` says which.
+    void pttDone(quint64 request, bool ok, bool on, const QString &error);
+    void readDone(quint64 request, bool ok, bool known, bool on, const QString &error);
 
 private:
+    // True once PTT is set and reads back so (or the rig cannot be asked);
+    // otherwise `error` says what went wrong.
+    bool setAndConfirm(bool on, QString *error)
+    {
+        if (!m_rig) {
+            *error = QStringLiteral("the rig is not open");
+            return false;
+        }
+        int result = rig_set_ptt(m_rig, RIG_VFO_CURR, on ? RIG_PTT_ON : RIG_PTT_OFF);
+        if (result != RIG_OK) {
+            *error = describe(m_address, result, false);
+            return false;
+        }
+        if (!m_rig->caps->get_ptt)
+            return true;
+        ptt_t ptt = RIG_PTT_OFF;
+        result = rig_get_ptt(m_rig, RIG_VFO_CURR, &ptt);
+        if (result != RIG_OK) {
+            *error = describe(m_address, result, false);
+            return false;
+        }
+        if ((ptt != RIG_PTT_OFF) != on) {
+            *error = readsBackOtherwise(on);
+            return false;
+        }
+        return true;
+    }
+
     RIG *m_rig = nullptr;
+    RigAddress m_address;
 };
 
 } // namespace
@@ -111,7 +216,7 @@ CatRig::CatRig(QThread &hamlibThread, QObject *parent)
     m_answerTimeout.setSingleShot(true);
     m_answerTimeout.setInterval(AnswerTimeoutMs);
     connect(&m_answerTimeout, &QTimer::timeout, this, &CatRig::noAnswer);
-    rig_set_debug(RIG_DEBUG_NONE);
+    routeTrace();
     std::setlocale(LC_NUMERIC, "C");
     auto *worker = new CatWorker;
     worker->moveToThread(&hamlibThread);
@@ -125,17 +230,30 @@ CatRig::CatRig(QThread &hamlibThread, QObject *parent)
         m_open = ok;
         emit opened(ok, error);
     });
-    connect(worker, &CatWorker::pttDone, this,
-            [this](quint64 request, bool ok, bool on, bool confirmed, const QString &error) {
+    connect(worker, &CatWorker::pttDone, this, [this](quint64 request, bool ok, bool on, const QString &error) {
+        if (request != m_request || !m_open)
+            return;
+        m_answerTimeout.stop();
+        if (!ok) {
+            // A rig that does not follow counts as lost; the close sends its
+            // release once more.
+            close();
+            emit lost(error);
+            return;
+        }
+        emit pttSet(on);
+    });
+    connect(worker, &CatWorker::readDone, this,
+            [this](quint64 request, bool ok, bool known, bool on, const QString &error) {
                 if (request != m_request || !m_open)
                     return;
                 m_answerTimeout.stop();
                 if (!ok) {
-                    m_open = false;
+                    close();
                     emit lost(error);
                     return;
                 }
-                emit pttSet(on, confirmed);
+                emit pttRead(known, on);
             });
 }
 
@@ -151,9 +269,10 @@ CatRig::~CatRig()
 
 QList<RigModel> CatRig::models()
 {
-    rig_set_debug(RIG_DEBUG_NONE);
-    rig_load_all_backends();
+    routeTrace();
     QList<RigModel> models;
+    const std::lock_guard lock(backendLock);
+    rig_load_all_backends();
     rig_list_foreach(
         [](const rig_caps *caps, rig_ptr_t data) {
             static_cast<QList<RigModel> *>(data)->append(
@@ -168,10 +287,10 @@ QList<RigModel> CatRig::models()
 }
 
 template<typename Call>
-void CatRig::request(Call call)
+void CatRig::request(Call call, int timeoutMs)
 {
     const quint64 request = ++m_request;
-    m_answerTimeout.start();
+    m_answerTimeout.start(timeoutMs);
     auto *worker = static_cast<CatWorker *>(m_worker);
     QMetaObject::invokeMethod(worker, [worker, request, call] { call(worker, request); }, Qt::QueuedConnection);
 }
@@ -188,6 +307,13 @@ void CatRig::setPtt(bool on)
     request([on](CatWorker *worker, quint64 request) { worker->setPtt(request, on); });
 }
 
+void CatRig::readPtt()
+{
+    if (!m_open)
+        return;
+    request([](CatWorker *worker, quint64 request) { worker->readPtt(request); }, ReadTimeoutMs);
+}
+
 void CatRig::close()
 {
     m_open = false;
@@ -202,7 +328,7 @@ void CatRig::noAnswer()
     const bool wasOpen = m_open;
     m_open = false;
     ++m_request;
-    const QString error = QStringLiteral("no answer within %1 ms").arg(AnswerTimeoutMs);
+    const QString error = QStringLiteral("no answer within %1").arg(seconds(m_answerTimeout.interval()));
     if (wasOpen)
         emit lost(error);
     else
@@ -212,11 +338,6 @@ void CatRig::noAnswer()
 HamlibThread::HamlibThread()
     : m_thread(new QThread)
 {
-    // Every backend now, on this thread, before any rig opens: Hamlib's list
-    // of models then stays as it is, and the window may read it while a rig
-    // opens on the Hamlib thread.
-    rig_set_debug(RIG_DEBUG_NONE);
-    rig_load_all_backends();
     m_thread->setObjectName(QStringLiteral("hamlib"));
     m_thread->start();
 }

@@ -17,7 +17,10 @@ class QThread;
 // thread, because Hamlib switches the process's locale around its calls and
 // two calls at once would tear it. A request that gets no answer within
 // AnswerTimeoutMs counts as a lost rig, even while the call is still stuck
-// inside Hamlib; its late answer is ignored.
+// inside Hamlib; its late answer is ignored. Errors are told in words for
+// people ("rigctld at 127.0.0.1:4532 closed the connection"); Hamlib's own
+// trace goes to the logging category "zelvo.hamlib" (debug), never into a
+// message.
 //
 // The first CatRig sets the process's numeric locale to "C". Hamlib saves
 // the locale's name, switches to "C" and back around its calls, and with any
@@ -28,37 +31,50 @@ class CatRig : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int AnswerTimeoutMs = 3000;
+    // Opening and setting PTT (which reads it back).
+    static constexpr int AnswerTimeoutMs = 2000;
+    // Reading PTT, to watch a rig: short, so that a rig gone silent is found
+    // within a second of watching.
+    static constexpr int ReadTimeoutMs = 500;
 
     explicit CatRig(QThread &hamlibThread, QObject *parent = nullptr);
     ~CatRig() override;
 
-    // Every model Hamlib knows, by manufacturer and name. It walks Hamlib's
-    // built-in backends without I/O (about 7 ms the first time, 0.2 ms after),
-    // so the window's thread may call it. Hamlib keeps that list without a
-    // lock, and opening a rig may add its backend to it: HamlibThread loads
-    // every backend before it starts, after which the list no longer changes
-    // and this may run while a rig opens on that thread.
+    // Every model Hamlib knows, by manufacturer and name. It loads all of
+    // Hamlib's built-in backends without I/O (about 7 ms the first time, 0.2
+    // ms after), so the window's thread may call it; nothing else loads
+    // them all, which keeps a program without a radio light. Hamlib keeps
+    // that list without a lock, and opening a rig adds its backend to it:
+    // both hold one lock while they touch it.
     static QList<RigModel> models();
 
-    // Opens in the background; opened() tells how it went.
+    // Opens in the background, sets PTT off and reads it back: a rig counts
+    // as open only once it is released. opened() tells how it went.
     void open(const RigAddress &address);
     // Sets PTT and reads it back where the rig can tell; pttSet() tells.
     void setPtt(bool on);
+    // Reads PTT; pttRead() tells (or lost()).
+    void readPtt();
+    // A request is on its way and its answer not yet in.
+    bool isBusy() const { return m_answerTimeout.isActive(); }
     // Releases PTT first (in the background), then closes. Never waits.
     void close();
     bool isOpen() const { return m_open; }
 
 signals:
     void opened(bool ok, const QString &error);
-    // `confirmed`: the rig read back what was set (or cannot be asked).
-    void pttSet(bool on, bool confirmed);
-    // The rig failed or stopped answering while open: it is closed now.
+    // PTT is set and reads back so (or the rig cannot be asked); a rig that
+    // reads back otherwise is lost() instead.
+    void pttSet(bool on);
+    // `known`: the rig can tell at all; `on` is what it said.
+    void pttRead(bool known, bool on);
+    // The rig failed, stopped answering or did not follow while open: it is
+    // closed now (its PTT set off on the way).
     void lost(const QString &error);
 
 private:
     template<typename Call>
-    void request(Call call);
+    void request(Call call, int timeoutMs = AnswerTimeoutMs);
     void noAnswer();
 
     QObject *m_worker = nullptr;

@@ -25,10 +25,14 @@ private slots:
     void shouldKeyAndReleaseThroughHamlib_data();
     void shouldKeyAndReleaseThroughHamlib();
     void shouldReportARigctldKilledWhileKeyedOnceAndOpenAgainWhenItIsBack();
+    void shouldCountARigThatReadsBackOtherwiseAsLost_data();
+    void shouldCountARigThatReadsBackOtherwiseAsLost();
 
 private:
     // A rigctld that runs until the process's input ends; its port.
     static int startRigctld(QProcess &process, int port = 0);
+    // A rig tool that says "listening PORT" and runs until its input ends.
+    static int startListening(QProcess &process, const QStringList &arguments);
     static int pttOf(int port);
 
     QThread m_hamlib;
@@ -39,6 +43,11 @@ int tst_CatRig::startRigctld(QProcess &process, int port)
     QStringList arguments{QStringLiteral("rigctld")};
     if (port)
         arguments << QStringLiteral("--port") << QString::number(port);
+    return startListening(process, arguments);
+}
+
+int tst_CatRig::startListening(QProcess &process, const QStringList &arguments)
+{
     startRigTool(process, arguments);
     if (!process.waitForReadyRead(20000))
         return 0;
@@ -90,7 +99,7 @@ void tst_CatRig::shouldKeyAndReleaseThroughHamlib()
     for (const bool on : {true, false}) {
         rig.setPtt(on);
         QTRY_COMPARE(ptt.size(), on ? 1 : 2);
-        QCOMPARE(ptt.last(), (QList<QVariant>{on, true}));
+        QCOMPARE(ptt.last(), (QList<QVariant>{on}));
         if (throughRigctld)
             QCOMPARE(pttOf(port), int(on));
     }
@@ -131,6 +140,48 @@ void tst_CatRig::shouldReportARigctldKilledWhileKeyedOnceAndOpenAgainWhenItIsBac
     radio.close();
     again.closeWriteChannel();
     again.waitForFinished();
+}
+
+// A radio that does not follow: every read of PTT answered with one value by
+// a relay in front of rigctld. It never counts as keyed or released on our
+// word alone, and its release is sent on the way out.
+void tst_CatRig::shouldCountARigThatReadsBackOtherwiseAsLost_data()
+{
+    QTest::addColumn<int>("reads");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("keyed, reads off") << 0 << "PTT reads back off after it was set on";
+    QTest::newRow("opened, reads on") << 1 << "PTT reads back on after it was set off";
+}
+
+void tst_CatRig::shouldCountARigThatReadsBackOtherwiseAsLost()
+{
+    QFETCH(int, reads);
+    QFETCH(QString, error);
+    QProcess daemon;
+    const int port = startRigctld(daemon);
+    QProcess liar;
+    const int liarPort = startListening(liar, {QStringLiteral("catrelay"), QString::number(port),
+                                               QStringLiteral("--delay-ms"), QStringLiteral("0"),
+                                               QStringLiteral("--ptt-reads"), QString::number(reads)});
+    QVERIFY(port && liarPort);
+    CatRadioOutput radio(m_hamlib, {RigAddress::rigctldModel, QStringLiteral("127.0.0.1:%1").arg(liarPort), 0});
+    QSignalSpy failed(&radio, &KeyedOutput::failed);
+    QSignalSpy confirmed(&radio, &KeyedOutput::confirmed);
+    radio.open();
+    if (reads == 0) {
+        QTRY_VERIFY(radio.isReady());
+        QVERIFY(radio.drive(true));
+    }
+    QTRY_COMPARE(failed.size(), 1);
+    QVERIFY2(failed.first().first().toString().contains(error), qPrintable(failed.first().first().toString()));
+    QVERIFY(!radio.isReady());
+    QCOMPARE(confirmed.size(), 0);
+    QTRY_COMPARE(pttOf(port), 0);
+    radio.close();
+    liar.closeWriteChannel();
+    daemon.closeWriteChannel();
+    liar.waitForFinished();
+    daemon.waitForFinished();
 }
 
 QTEST_GUILESS_MAIN(tst_CatRig)
