@@ -64,9 +64,7 @@ int runWithoutWindow(int argc, char *argv[])
     QSettingsStore settings;
     StoredPortMappings mappings(settings);
     SystemSerialPorts ports(mappings);
-    HamlibThread hamlib;
     KeyingEngine engine(ports);
-    engine.setHamlibThread(&hamlib.thread());
     QTextStream out(stdout);
     HeadlessStation station(engine, settings, out);
     TerminationSignals termination;
@@ -127,9 +125,7 @@ int main(int argc, char *argv[])
     SystemSerialPorts ports(mappings);
     DesktopAdapters desktop(AppInfo::title());
 
-    HamlibThread hamlib;
     KeyingEngine engine(ports);
-    engine.setHamlibThread(&hamlib.thread());
     ZelvoFootswitch2 window(desktop.services(settings, ports), engine);
 
     // A kill, Ctrl+C or a lost terminal ends the program as its close box does.

@@ -66,8 +66,8 @@ struct Step
 {
     int output = 0; // 1..outputCount
     bool keyed = false;
-    qint64 dueMs = 0;
-    qint64 takenMs = 0;
+    qint64 dueUs = 0;
+    qint64 takenUs = 0;
     std::optional<qint64> writtenNs;
 };
 
@@ -77,9 +77,9 @@ class StepRecorder
 public:
     explicit StepRecorder(const QElapsedTimer &clock) : m_clock(clock) {}
 
-    void taken(int output, bool keyed, qint64 dueMs, qint64 takenMs)
+    void taken(int output, bool keyed, qint64 dueUs, qint64 takenUs)
     {
-        m_steps.push_back({output, keyed, dueMs, takenMs, {}});
+        m_steps.push_back({output, keyed, dueUs, takenUs, {}});
     }
     // An RTS write on a port: the write of the step just logged for it.
     void written(int port, bool on)
@@ -254,7 +254,7 @@ bool runTiming(int cycles, quint32 seed)
     StepRecorder recorder(clock);
     RecordingPorts ports(recorder);
     KeyingEngine engine(ports);
-    engine.setClock([&clock] { return clock.elapsed(); });
+    engine.setClock([&clock] { return clock.nsecsElapsed() / 1000; });
     engine.configure(settings);
     if (engine.outputCount() != outputCount) {
         std::fprintf(stderr, "the engine built %d outputs, not %d\n", engine.outputCount(), outputCount);
@@ -310,7 +310,7 @@ bool runTiming(int cycles, quint32 seed)
             continue;
         }
         errors[step.output - 1][step.keyed ? 0 : 1].push_back(double(*step.writtenNs) / 1e6
-                                                              - double(step.dueMs));
+                                                              - double(step.dueUs) / 1e3);
         // The step before it in the same walk: its neighbour, keyed before
         // it or released after it.
         if (i == 0 || steps[i - 1].keyed != step.keyed || !steps[i - 1].writtenNs)
@@ -320,7 +320,7 @@ bool runTiming(int cycles, quint32 seed)
         if (!inWalk)
             continue;
         const int wantedMs = step.keyed ? leadsMs[before.output - 1] : tailsMs[step.output - 1];
-        dueEarly += step.dueMs - before.takenMs >= wantedMs ? 0 : 1;
+        dueEarly += step.dueUs - before.takenUs >= wantedMs * 1000 ? 0 : 1;
         const double gapMs = double(*step.writtenNs - *before.writtenNs) / 1e6;
         ++gaps;
         shortGaps += gapMs < wantedMs - 1.0 ? 1 : 0;
@@ -393,7 +393,7 @@ void runOneOrder(QRandomGenerator &random, OrderCounts &counts)
 
     const auto take = [&](qint64 at) {
         for (;;) {
-            const std::optional<qint64> due = sequence.nextStepAtMs();
+            const std::optional<qint64> due = sequence.nextStepAt();
             const std::optional<OutputSequence::Step> step = sequence.takeStep(at);
             if (!step)
                 break;
@@ -424,7 +424,7 @@ void runOneOrder(QRandomGenerator &random, OrderCounts &counts)
     };
     // The timer's wakes up to `until` (each at its step's time, or late).
     const auto wakeUntil = [&](qint64 until) {
-        while (const std::optional<qint64> due = sequence.nextStepAtMs()) {
+        while (const std::optional<qint64> due = sequence.nextStepAt()) {
             const qint64 wake = std::max(now, *due) + (lateMs ? random.bounded(lateMs + 1) : 0);
             if (wake > until)
                 break;

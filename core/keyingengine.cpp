@@ -9,6 +9,7 @@
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QLoggingCategory>
+#include <QScopedValueRollback>
 
 // Off unless asked for (QT_LOGGING_RULES="zelvo.engine.debug=true"): every
 // transition and every step of a walk, for a test or a user who wants to see
@@ -18,27 +19,6 @@ Q_LOGGING_CATEGORY(lcEngine, "zelvo.engine", QtWarningMsg)
 namespace {
 
 const QString inhibitedNotice = QStringLiteral("Inhibited");
-
-// An output that cannot even be tried: a radio by CAT with no Hamlib thread.
-class MissingOutput : public KeyedOutput
-{
-public:
-    explicit MissingOutput(QString what, QObject *parent = nullptr)
-        : KeyedOutput(parent)
-        , m_what(std::move(what))
-    {
-    }
-    void open() override { emit failed(m_what); }
-    void close() override {}
-    bool isReady() const override { return false; }
-    bool drive(bool keyed) override { return !keyed; }
-    PortSupervisor::State state() const override { return PortSupervisor::State::NotAvailable; }
-    int retries() const override { return 0; }
-    QString location() const override { return m_what; }
-
-private:
-    QString m_what;
-};
 
 } // namespace
 
@@ -56,6 +36,8 @@ KeyingEngine::KeyingEngine(SerialPortFactory &ports, QObject *parent)
     m_walkTimer.setSingleShot(true);
     m_walkTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_walkTimer, &QTimer::timeout, this, &KeyingEngine::walk);
+    m_confirmBound.setSingleShot(true);
+    connect(&m_confirmBound, &QTimer::timeout, this, &KeyingEngine::confirmationOverdue);
     m_relayTest.setSingleShot(true);
     m_relayTest.setInterval(RelayTestMs);
     connect(&m_relayTest, &QTimer::timeout, this, &KeyingEngine::operatorRelease);
@@ -83,6 +65,7 @@ KeyingEngine::KeyingEngine(SerialPortFactory &ports, QObject *parent)
     connect(&m_first, &KeyedOutput::stateChanged, this, &KeyingEngine::portsChanged);
     connect(&m_first, &KeyedOutput::ready, this, &KeyingEngine::outputReady);
     connect(&m_first, &KeyedOutput::lost, this, [this] { outputLost(0); });
+    connect(&m_first, &KeyedOutput::confirmed, this, [this](bool keyed) { outputConfirmed(0, keyed); });
     connect(&m_first, &KeyedOutput::failed, this, &KeyingEngine::portFailed);
 }
 
@@ -97,11 +80,28 @@ KeyingEngine::~KeyingEngine()
 
 void KeyingEngine::configure(const SettingsStore &settings)
 {
+    Configuration next;
+    next.options = FootswitchOptions::load(settings);
+    for (int port = StationSettings::firstPort; port <= StationSettings::lastPort; ++port)
+        next.heartbeat[size_t(port)] = StationSettings::heartbeatEnabled(settings, port);
+    next.sequence = SequenceSettings::load(settings);
     // Called while the ports are closed (at start, and on the return from
-    // the settings window), so nothing is keyed or timed now; a release
-    // walk that is somehow still under way ends here, in order.
-    releaseAllNow();
-    m_options = FootswitchOptions::load(settings);
+    // another window), but a quick return finds the release walk still
+    // under way: the chain that is keyed finishes it, with its tails, and
+    // is rebuilt only then.
+    if (walkUnderWay()) {
+        m_pendingConfiguration = std::move(next);
+        // Still keyed (nothing closed the ports first): that walk starts now.
+        if (m_state != State::OutputUnavailable)
+            enter(State::OutputUnavailable, Cause::PortsClosed);
+        return;
+    }
+    apply(next);
+}
+
+void KeyingEngine::apply(const Configuration &configuration)
+{
+    m_options = configuration.options;
     const bool level = m_debouncer.level();
     m_debouncer = FootswitchDebouncer(m_options.debounceMs);
     m_debouncer.reset(level);
@@ -109,9 +109,8 @@ void KeyingEngine::configure(const SettingsStore &settings)
         m_timeout = TransmitTimeout(m_options.txTimeoutSeconds);
         setNotice({});
     }
-    for (int port = StationSettings::firstPort; port <= StationSettings::lastPort; ++port)
-        m_heartbeat[size_t(port)] = StationSettings::heartbeatEnabled(settings, port);
-    buildChain(SequenceSettings::load(settings));
+    m_heartbeat = configuration.heartbeat;
+    buildChain(configuration.sequence);
 }
 
 void KeyingEngine::buildChain(const SequenceSettings::Sequence &sequence)
@@ -119,7 +118,7 @@ void KeyingEngine::buildChain(const SequenceSettings::Sequence &sequence)
     QList<OutputSequence::Timing> timings{{sequence.firstLeadMs, sequence.firstTailMs}};
     for (const SequenceSettings::Output &wanted : sequence.more)
         timings.append({wanted.leadMs, wanted.tailMs});
-    m_sequence = OutputSequence(timings);
+    m_sequence = OutputSequence(timings, 1000);
 
     for (const std::unique_ptr<KeyedOutput> &output : m_more)
         output->close();
@@ -128,10 +127,13 @@ void KeyingEngine::buildChain(const SequenceSettings::Sequence &sequence)
     for (const SequenceSettings::Output &wanted : sequence.more) {
         std::unique_ptr<KeyedOutput> output;
         if (wanted.kind == SequenceSettings::Output::Kind::Cat) {
-            if (m_hamlibThread)
-                output = std::make_unique<CatRadioOutput>(*m_hamlibThread, wanted.rig);
-            else
-                output = std::make_unique<MissingOutput>(QStringLiteral("No radio by CAT in this build."));
+            if (m_radioMaker) {
+                output = m_radioMaker(wanted.rig);
+            } else {
+                if (!m_hamlib)
+                    m_hamlib = std::make_unique<HamlibThread>();
+                output = std::make_unique<CatRadioOutput>(m_hamlib->thread(), wanted.rig);
+            }
         } else {
             auto relay = std::make_unique<SerialRelayOutput>(m_ports);
             const std::optional<qint16> number = RelaySettings::portNumber(wanted.port);
@@ -145,17 +147,25 @@ void KeyingEngine::buildChain(const SequenceSettings::Sequence &sequence)
         connect(output.get(), &KeyedOutput::stateChanged, this, &KeyingEngine::portsChanged);
         connect(output.get(), &KeyedOutput::ready, this, &KeyingEngine::outputReady);
         connect(output.get(), &KeyedOutput::lost, this, [this, index = int(m_chain.size())] { outputLost(index); });
+        connect(output.get(), &KeyedOutput::confirmed, this,
+                [this, index = int(m_chain.size())](bool keyed) { outputConfirmed(index, keyed); });
         connect(output.get(), &KeyedOutput::failed, this, &KeyingEngine::portFailed, Qt::QueuedConnection);
         m_chain.push_back(output.get());
         m_more.push_back(std::move(output));
     }
 
+    m_inhibitSettings = sequence.inhibit;
     m_inhibit.configure(sequence.inhibit);
     setInhibited(false);
 }
 
 void KeyingEngine::openPorts(const QString &inputPort, const QString &outputPort)
 {
+    if (m_pendingConfiguration) {
+        // Opened once the walk has ended and the new settings are in force.
+        m_deferredOpen = DeferredOpen{inputPort, outputPort, false};
+        return;
+    }
     m_shutDown = false;
     m_closing = Closing::None;
     m_wiring = false;
@@ -217,9 +227,61 @@ void KeyingEngine::openOutputs()
         m_first.configure(m_options.relayLine, m_heartbeat[size_t(*number)]);
         m_first.select(*number);
     }
+    sharePortsBetweenOutputs(number);
     for (KeyedOutput *output : m_chain) {
         if (output->state() == PortSupervisor::State::Closed || output->isReady())
             output->open();
+    }
+}
+
+void KeyingEngine::sharePortsBetweenOutputs(std::optional<qint16> firstOutputPort)
+{
+    // RTS and DTR of one adapter are two relays: the later output drives its
+    // line on the earlier one's open. A port that feeds a footswitch or the
+    // inhibit raises RTS and DTR as their supply, which would key a relay
+    // there: such an output is refused, with the clash named.
+    const std::optional<qint16> input = RelaySettings::portNumber(m_inputPort);
+    const std::optional<qint16> inhibit = m_inhibitSettings.enabled
+        ? RelaySettings::portNumber(m_inhibitSettings.port)
+        : std::nullopt;
+    for (size_t index = 1; index < m_chain.size(); ++index) {
+        auto *relay = qobject_cast<SerialRelayOutput *>(m_chain.at(index));
+        if (!relay || relay->state() != PortSupervisor::State::Closed || relay->line().isOpen())
+            continue;
+        const qint16 port = relay->selectedPort();
+        const QString name = QStringLiteral("Output %1 (COM %2, %3)")
+                                 .arg(index + 1)
+                                 .arg(port)
+                                 .arg(StationSettings::relayLineText(relay->relayLine()));
+        SerialRelayOutput *owner = nullptr;
+        QString clash;
+        if (port == input) {
+            clash = QStringLiteral("%1 is not available: COM %2 is the footswitch's port, whose supply (RTS and DTR "
+                                   "high) would key the relay.")
+                        .arg(name)
+                        .arg(port);
+        } else if (port == inhibit) {
+            clash = QStringLiteral("%1 is not available: COM %2 is the inhibit input's port, whose supply (RTS and "
+                                   "DTR high) would key the relay.")
+                        .arg(name)
+                        .arg(port);
+        }
+        for (size_t earlier = 0; earlier < index && clash.isEmpty(); ++earlier) {
+            auto *other = qobject_cast<SerialRelayOutput *>(m_chain.at(earlier));
+            if (!other)
+                continue;
+            // Output 1's port and line are the window's and the keying page's.
+            const std::optional<qint16> otherPort = earlier == 0 ? firstOutputPort : other->selectedPort();
+            const StationSettings::RelayLine otherLine = earlier == 0 ? m_options.relayLine : other->relayLine();
+            if (otherPort != port)
+                continue;
+            if (otherLine == relay->relayLine())
+                clash = QStringLiteral("%1 is not available: output %2 drives the same line.").arg(name).arg(earlier + 1);
+            else if (!owner)
+                owner = other;
+        }
+        relay->refuse(clash);
+        relay->shareLineOf(clash.isEmpty() ? owner : nullptr);
     }
 }
 
@@ -240,8 +302,14 @@ void KeyingEngine::outputLost(int index)
     // One output no longer follows: the descriptor the crash handler would
     // write to is closed now, the chain cannot key as a whole, and the others
     // are released in order. The lost one opens again in the background,
-    // released, and the chain keys at the next press.
+    // released, and the chain keys at the next press. A step it had under
+    // way will never be confirmed: the walk goes on from now.
     FatalSignalRelease::disarm(index);
+    if (m_awaited && m_awaited->output == index) {
+        m_awaited.reset();
+        m_confirmBound.stop();
+        m_sequence.stepTookEffect(nowUs());
+    }
     if (m_state != State::OutputUnavailable)
         enter(State::OutputUnavailable, Cause::OutputLost);
     else
@@ -250,18 +318,22 @@ void KeyingEngine::outputLost(int index)
 
 void KeyingEngine::closePorts()
 {
+    m_deferredOpen.reset();
     m_wiring = false;
     enter(State::OutputUnavailable, Cause::PortsClosed);
     closeInput();
     m_closing = Closing::Ports;
-    if (m_sequence.keyedCount() == 0)
+    if (!walkUnderWay())
         finishClosing();
 }
 
 void KeyingEngine::openForWiring(const QString &inputPort, const QString &outputPort)
 {
     openPorts(inputPort, outputPort);
-    m_wiring = true;
+    if (m_deferredOpen)
+        m_deferredOpen->wiring = true;
+    else
+        m_wiring = true;
 }
 
 std::optional<KeyingEngine::InputLevels> KeyingEngine::inputLevels()
@@ -293,10 +365,12 @@ void KeyingEngine::shutdown()
     if (m_shutDown)
         return;
     m_shutDown = true;
+    m_deferredOpen.reset();
+    m_pendingConfiguration.reset();
     enter(State::OutputUnavailable, Cause::Shutdown);
     closeInput();
     m_closing = Closing::Shutdown;
-    if (m_sequence.keyedCount() == 0)
+    if (!walkUnderWay())
         finishClosing();
 }
 
@@ -314,6 +388,8 @@ void KeyingEngine::finishClosing()
     const Closing closing = m_closing;
     m_closing = Closing::None;
     m_walkTimer.stop();
+    m_confirmBound.stop();
+    m_awaited.reset();
     for (KeyedOutput *output : m_chain)
         output->close();
     for (int slot = 0; slot < FatalSignalRelease::slotCount; ++slot)
@@ -342,13 +418,21 @@ void KeyingEngine::finishShutdown()
 
 void KeyingEngine::releaseAllNow()
 {
-    // No time for tails: the outputs drop at once, still last first.
-    m_sequence.setWanted(false, now());
+    // No time for tails nor confirmations: the outputs drop at once, still
+    // last first.
+    m_confirmBound.stop();
+    m_awaited.reset();
+    m_sequence.setWanted(false, nowUs());
+    // A confirmation inside a step must not start a walk of its own.
+    const QScopedValueRollback<bool> walking(m_walking, true);
     while (m_sequence.keyedCount() > 0) {
         const int index = m_sequence.keyedCount() - 1;
         m_sequence.dropLast();
-        applyStep({index, false, now()});
+        applyStep({index, false, nowUs()});
+        m_awaited.reset();
+        FatalSignalRelease::disarm(index);
     }
+    m_confirmBound.stop();
 }
 
 void KeyingEngine::enter(State next, Cause cause, const QString &notice)
@@ -370,56 +454,132 @@ void KeyingEngine::enter(State next, Cause cause, const QString &notice)
 void KeyingEngine::walk()
 {
     // A step that fails changes what is wanted (the chain is released): the
-    // loop takes the wish again before every step. A failure reported
+    // loop takes the wish again before every step, and only once the step
+    // before is confirmed, so that a reversal in flight sends the latest
+    // wish next and never a stale one. A confirmation or a failure reported
     // inside a step comes back here and is taken by this loop.
     if (m_walking)
         return;
     m_walking = true;
-    const int before = m_sequence.keyedCount();
-    for (;;) {
-        m_sequence.setWanted(isKeyed(m_state), now());
-        const std::optional<qint64> due = m_sequence.nextStepAtMs();
-        const std::optional<OutputSequence::Step> step = m_sequence.takeStep(now());
+    while (!m_awaited) {
+        m_sequence.setWanted(isKeyed(m_state), nowUs());
+        const std::optional<qint64> due = m_sequence.nextStepAt();
+        const std::optional<OutputSequence::Step> step = m_sequence.takeStep(nowUs());
         if (!step)
             break;
         applyStep(*step, due);
-        // The next lead or tail counts from when this output had followed:
-        // a slow write must not shorten it.
-        m_sequence.stepTookEffect(now());
     }
     m_walking = false;
-    if (const std::optional<qint64> due = m_sequence.nextStepAtMs())
-        m_walkTimer.start(int(qMax<qint64>(0, *due - now())));
-    else
+    const std::optional<qint64> due = m_awaited ? std::nullopt : m_sequence.nextStepAt();
+    if (due) {
+        // Rounded up: a timer that fires early only finds the step not due.
+        m_walkTimer.start(int(qMax<qint64>(0, (*due - nowUs() + 999) / 1000)));
+    } else {
         m_walkTimer.stop();
-    if (m_sequence.keyedCount() != before)
-        emit outputsKeyedChanged(m_sequence.keyedCount(), outputCount());
-    if (m_closing != Closing::None && m_sequence.keyedCount() == 0)
-        finishClosing();
+    }
+    const bool active = isKeyed() || walkUnderWay();
+    for (KeyedOutput *output : m_chain)
+        output->setChainActive(active);
+    if (keyedOutputs() != m_toldKeyed) {
+        m_toldKeyed = keyedOutputs();
+        emit outputsKeyedChanged(m_toldKeyed, outputCount());
+    }
+    if (!walkUnderWay())
+        walkEnded();
 }
 
-void KeyingEngine::applyStep(const OutputSequence::Step &step, std::optional<qint64> dueMs)
+void KeyingEngine::walkEnded()
+{
+    if (m_closing != Closing::None)
+        finishClosing();
+    if (!m_pendingConfiguration)
+        return;
+    const Configuration configuration = *std::exchange(m_pendingConfiguration, std::nullopt);
+    apply(configuration);
+    emit portsChanged();
+    if (const std::optional<DeferredOpen> open = std::exchange(m_deferredOpen, std::nullopt)) {
+        if (open->wiring)
+            openForWiring(open->inputPort, open->outputPort);
+        else
+            openPorts(open->inputPort, open->outputPort);
+    }
+}
+
+void KeyingEngine::applyStep(const OutputSequence::Step &step, std::optional<qint64> dueUs)
 {
     KeyedOutput *output = m_chain.at(size_t(step.output));
     // With the time it was due, when a walk's timer took it: how late it is.
-    if (dueMs) {
-        qCDebug(lcEngine) << "output" << step.output + 1 << (step.keyed ? "keyed" : "released") << "at"
-                          << step.atMs << "due" << *dueMs;
+    if (dueUs) {
+        qCDebug(lcEngine) << "output" << step.output + 1 << (step.keyed ? "keyed" : "released") << "at" << step.at
+                          << "due" << *dueUs;
     } else {
-        qCDebug(lcEngine) << "output" << step.output + 1 << (step.keyed ? "keyed" : "released") << "at"
-                          << step.atMs;
+        qCDebug(lcEngine) << "output" << step.output + 1 << (step.keyed ? "keyed" : "released") << "at" << step.at;
     }
+    m_awaited = Awaited{step.output, step.keyed};
     if (step.keyed) {
         // Armed before the line rises: once the command is with the kernel
         // the far end may already be keyed, and a fatal signal in the moment
         // before arming would leave it so.
         FatalSignalRelease::arm(output->crashRelease(), step.output);
-        if (!output->drive(true))
-            FatalSignalRelease::disarm(step.output);
+    }
+    if (!output->drive(step.keyed)) {
+        // Failed at once: lost() has been told, and nothing will confirm.
+        FatalSignalRelease::disarm(step.output);
+        if (m_awaited && m_awaited->output == step.output) {
+            m_awaited.reset();
+            m_sequence.stepTookEffect(nowUs());
+        }
         return;
     }
-    output->drive(false);
-    FatalSignalRelease::disarm(step.output);
+    if (m_awaited && m_awaited->output == step.output) {
+        m_awaited->deadlineUs = nowUs() + qint64(output->confirmBoundMs()) * 1000;
+        m_confirmBound.start(output->confirmBoundMs());
+    }
+}
+
+void KeyingEngine::outputConfirmed(int index, bool keyed)
+{
+    if (!m_awaited || m_awaited->output != index || m_awaited->keyed != keyed)
+        return;
+    m_awaited.reset();
+    m_confirmBound.stop();
+    // Armed until a release is confirmed: a crash before then must still
+    // send it.
+    if (!keyed)
+        FatalSignalRelease::disarm(index);
+    qCDebug(lcEngine) << "output" << index + 1 << (keyed ? "keyed" : "released") << "confirmed at" << nowUs();
+    // The next lead or tail counts from now.
+    m_sequence.stepTookEffect(nowUs());
+    walk();
+}
+
+void KeyingEngine::confirmationOverdue()
+{
+    if (!m_awaited)
+        return;
+    const Awaited awaited = *m_awaited;
+    KeyedOutput *output = m_chain.at(size_t(awaited.output));
+    const QString where = output->portNumber().isEmpty()
+        ? output->location()
+        : QStringLiteral("COM %1, %2").arg(output->portNumber(), output->location());
+    emit portFailed(awaited.keyed
+                        ? QStringLiteral("Output %1 (%2) did not confirm keying within %3 ms: it is opened again, "
+                                         "and the chain is released.")
+                              .arg(awaited.output + 1)
+                              .arg(where)
+                              .arg(output->confirmBoundMs())
+                        : QStringLiteral("Output %1 (%2) did not confirm its release within %3 ms: it may still be "
+                                         "transmitting. The outputs before it are released now.")
+                              .arg(awaited.output + 1)
+                              .arg(where)
+                              .arg(output->confirmBoundMs()));
+    // Lost: that ends the wait (outputLost), and the walk goes on without it.
+    output->abandon();
+    if (m_awaited) {
+        m_awaited.reset();
+        m_sequence.stepTookEffect(nowUs());
+        walk();
+    }
 }
 
 void KeyingEngine::inputLost()
@@ -448,6 +608,10 @@ void KeyingEngine::poll()
     checkTimeout();
     for (KeyedOutput *output : m_chain)
         output->check();
+    // The bound's timer runs on the real clock; a poll sees it on the
+    // engine's own.
+    if (m_awaited && m_awaited->deadlineUs > 0 && nowUs() >= m_awaited->deadlineUs)
+        confirmationOverdue();
     walk();
 }
 

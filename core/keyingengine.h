@@ -9,6 +9,7 @@
 #include "core/serialline.h"
 #include "core/serialrelayoutput.h"
 #include "core/transmittimeout.h"
+#include "platform/cat/hamlibrig.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -20,7 +21,6 @@
 #include <optional>
 #include <vector>
 
-class QThread;
 class SettingsStore;
 
 // The one owner of the transmitter. It holds the footswitch input and the
@@ -33,6 +33,12 @@ class SettingsStore;
 // a transition of it, and the outputs follow the state alone, in order:
 // keying walks 1 -> N, each output waiting for the lead of the one before,
 // and releasing walks N -> 1, each waiting for its own tail (OutputSequence).
+// A step counts when its output has confirmed it (KeyedOutput::confirmed):
+// one step is under way at a time, the next lead or tail counts from the
+// confirmation, and the latest wish decides the step after it, so a
+// reversal never queues a stale command behind one in flight. A step not
+// confirmed within its output's bound makes that output lost; a release
+// walk then goes on without it.
 //
 // - the keyed outputs always form a prefix 1..k; they only grow while the
 //   state is keyed, and a keyed state is only entered with every output
@@ -77,15 +83,19 @@ public:
     explicit KeyingEngine(SerialPortFactory &ports, QObject *parent = nullptr);
     ~KeyingEngine() override;
 
-    // For tests: the time in milliseconds on a clock that only goes forward.
-    void setClock(std::function<qint64()> clock) { m_clock = std::move(clock); }
+    // For tests: the time in microseconds on a clock that only goes forward.
+    void setClock(std::function<qint64()> clockUs) { m_clock = std::move(clockUs); }
 
-    // Gives the thread on which radios by CAT are driven (Hamlib blocks).
-    // Without one, a CAT output cannot open and is reported so.
-    void setHamlibThread(QThread *thread) { m_hamlibThread = thread; }
+    // For tests: what makes a radio output. By default a radio by CAT
+    // through Hamlib, on a thread started when the first one is configured,
+    // so that a station without a radio never loads Hamlib's backends.
+    using RadioMaker = std::function<std::unique_ptr<KeyedOutput>(const RigAddress &rig)>;
+    void setRadioMaker(RadioMaker maker) { m_radioMaker = std::move(maker); }
 
     // Takes the wiring, the time-out, the heartbeats, the outputs in
-    // sequence and the inhibit input as stored.
+    // sequence and the inhibit input as stored. While a release walk is
+    // under way the chain as it is finishes it with its tails first; the
+    // new settings (and an openPorts() meanwhile) take effect after it.
     void configure(const SettingsStore &settings);
     const FootswitchOptions &options() const { return m_options; }
 
@@ -138,9 +148,10 @@ public:
     State state() const { return m_state; }
     static bool isKeyed(State state) { return state == State::KeyedByFootswitch || state == State::KeyedByOperator; }
     bool isKeyed() const { return isKeyed(m_state); }
-    // How many outputs are keyed now (1..k), out of outputCount(). Above
-    // zero the transmitter is keyed, also while a release walk runs.
-    int keyedOutputs() const { return m_sequence.keyedCount(); }
+    // How many outputs may be keyed now (1..k), out of outputCount(): a
+    // release counts only once confirmed. Above zero the transmitter is
+    // keyed, also while a release walk runs.
+    int keyedOutputs() const { return m_sequence.keyedCount() + (m_awaited && !m_awaited->keyed ? 1 : 0); }
     int outputCount() const { return int(m_chain.size()); }
     bool isTransmitting() const { return keyedOutputs() > 0; }
     const KeyedOutput &outputAt(int index) const { return *m_chain.at(size_t(index)); }
@@ -180,9 +191,36 @@ signals:
 private:
     enum class Closing { None, Ports, Shutdown };
 
+    // Everything configure() takes, so that it can wait for a walk.
+    struct Configuration
+    {
+        FootswitchOptions options;
+        std::array<bool, 10> heartbeat{};
+        SequenceSettings::Sequence sequence;
+    };
+    // The step under way, until its output confirms it.
+    struct Awaited
+    {
+        int output = 0;
+        bool keyed = false;
+        qint64 deadlineUs = 0;
+    };
+    struct DeferredOpen
+    {
+        QString inputPort;
+        QString outputPort;
+        bool wiring = false;
+    };
+
     void enter(State next, Cause cause, const QString &notice = {});
+    void apply(const Configuration &configuration);
+    bool walkUnderWay() const { return m_sequence.keyedCount() > 0 || m_awaited.has_value(); }
+    void walkEnded();
+    void sharePortsBetweenOutputs(std::optional<qint16> firstOutputPort);
+    void outputConfirmed(int index, bool keyed);
+    void confirmationOverdue();
     void walk();
-    void applyStep(const OutputSequence::Step &step, std::optional<qint64> dueMs = std::nullopt);
+    void applyStep(const OutputSequence::Step &step, std::optional<qint64> dueUs = std::nullopt);
     void releaseAllNow();
     void finishClosing();
     void closeInput();
@@ -202,19 +240,27 @@ private:
     void openOutputs();
     void reportFailure();
     void buildChain(const SequenceSettings::Sequence &sequence);
-    qint64 now() const { return m_clock(); }
+    qint64 nowUs() const { return m_clock(); }
+    qint64 now() const { return m_clock() / 1000; }
 
     SerialPortFactory &m_ports;
     SerialLine m_input;
     PortSupervisor m_inputSupervisor{m_input};
     SerialRelayOutput m_first;
+    // Declared before the outputs, so that it outlives their last calls.
+    std::unique_ptr<HamlibThread> m_hamlib;
+    RadioMaker m_radioMaker;
     std::vector<std::unique_ptr<KeyedOutput>> m_more;
     // Output 1 and the rest, in order.
     std::vector<KeyedOutput *> m_chain{&m_first};
-    OutputSequence m_sequence{{OutputSequence::Timing{}}};
+    OutputSequence m_sequence{{OutputSequence::Timing{}}, 1000};
+    std::optional<Awaited> m_awaited;
+    QTimer m_confirmBound;
+    std::optional<Configuration> m_pendingConfiguration;
+    std::optional<DeferredOpen> m_deferredOpen;
     InhibitInput m_inhibit;
+    SequenceSettings::Inhibit m_inhibitSettings;
     bool m_inhibited = false;
-    QThread *m_hamlibThread = nullptr;
     FootswitchOptions m_options;
     FootswitchDebouncer m_debouncer{m_options.debounceMs};
     TransmitTimeout m_timeout;
@@ -226,9 +272,11 @@ private:
     Closing m_closing = Closing::None;
     bool m_shutDown = false;
     bool m_walking = false;
+    // keyedOutputs() as last told through outputsKeyedChanged().
+    int m_toldKeyed = 0;
     QString m_notice;
     QElapsedTimer m_monotonic;
-    std::function<qint64()> m_clock = [this] { return m_monotonic.elapsed(); };
+    std::function<qint64()> m_clock = [this] { return m_monotonic.nsecsElapsed() / 1000; };
     // Reads the line again when a new level is due to be confirmed.
     QTimer m_recheck;
     // Takes the next step of a walk when it is due.

@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-OutputSequence::OutputSequence(const QList<Timing> &timings)
+OutputSequence::OutputSequence(const QList<Timing> &timings, qint64 ticksPerMs)
+    : m_ticksPerMs(ticksPerMs)
 {
     for (const Timing &timing : timings) {
         Output output;
@@ -25,15 +26,15 @@ bool OutputSequence::isSettled() const
     return m_keyedCount == (m_wantsKeyed ? outputCount() : 0);
 }
 
-void OutputSequence::setWanted(bool keyed, qint64 nowMs)
+void OutputSequence::setWanted(bool keyed, qint64 now)
 {
     if (keyed == m_wantsKeyed)
         return;
     m_wantsKeyed = keyed;
-    m_wantedAtMs = nowMs;
+    m_wantedAt = now;
 }
 
-std::optional<qint64> OutputSequence::dueAtMs() const
+std::optional<qint64> OutputSequence::dueAt() const
 {
     if (isSettled())
         return std::nullopt;
@@ -41,9 +42,9 @@ std::optional<qint64> OutputSequence::dueAtMs() const
         // The next output keys once the last keyed one's lead has passed.
         const int next = m_keyedCount;
         if (next == 0)
-            return m_wantedAtMs;
+            return m_wantedAt;
         const Output &before = m_outputs.at(next - 1);
-        return std::max(m_wantedAtMs, *before.keyedAtMs + before.timing.leadMs);
+        return std::max(m_wantedAt, *before.keyedAt + before.timing.leadMs * m_ticksPerMs);
     }
     // The last keyed output releases once its tail has passed since the one
     // after it released; if that one never keyed in the meantime, at once.
@@ -51,44 +52,44 @@ std::optional<qint64> OutputSequence::dueAtMs() const
     const Output &output = m_outputs.at(last);
     if (last + 1 < outputCount()) {
         const Output &after = m_outputs.at(last + 1);
-        if (after.releasedAtMs && *after.releasedAtMs >= *output.keyedAtMs)
-            return std::max(m_wantedAtMs, *after.releasedAtMs + output.timing.tailMs);
+        if (after.releasedAt && *after.releasedAt >= *output.keyedAt)
+            return std::max(m_wantedAt, *after.releasedAt + output.timing.tailMs * m_ticksPerMs);
     }
-    return m_wantedAtMs;
+    return m_wantedAt;
 }
 
-std::optional<qint64> OutputSequence::nextStepAtMs() const
+std::optional<qint64> OutputSequence::nextStepAt() const
 {
-    return dueAtMs();
+    return dueAt();
 }
 
-QList<OutputSequence::Step> OutputSequence::advance(qint64 nowMs)
+QList<OutputSequence::Step> OutputSequence::advance(qint64 now)
 {
     QList<Step> steps;
-    while (const std::optional<Step> step = takeStep(nowMs))
+    while (const std::optional<Step> step = takeStep(now))
         steps.append(*step);
     return steps;
 }
 
-std::optional<OutputSequence::Step> OutputSequence::takeStep(qint64 nowMs)
+std::optional<OutputSequence::Step> OutputSequence::takeStep(qint64 now)
 {
-    const std::optional<qint64> due = dueAtMs();
-    if (!due || *due > nowMs)
+    const std::optional<qint64> due = dueAt();
+    if (!due || *due > now)
         return std::nullopt;
     // Now, not when it was due: the next lead or tail runs from the moment
     // the output really changed.
     if (m_wantsKeyed) {
-        m_outputs[m_keyedCount].keyedAtMs = nowMs;
-        m_lastStep = Step{m_keyedCount++, true, nowMs};
+        m_outputs[m_keyedCount].keyedAt = now;
+        m_lastStep = Step{m_keyedCount++, true, now};
     } else {
         --m_keyedCount;
-        m_outputs[m_keyedCount].releasedAtMs = nowMs;
-        m_lastStep = Step{m_keyedCount, false, nowMs};
+        m_outputs[m_keyedCount].releasedAt = now;
+        m_lastStep = Step{m_keyedCount, false, now};
     }
     return m_lastStep;
 }
 
-void OutputSequence::stepTookEffect(qint64 atMs)
+void OutputSequence::stepTookEffect(qint64 at)
 {
     if (!m_lastStep)
         return;
@@ -96,9 +97,9 @@ void OutputSequence::stepTookEffect(qint64 atMs)
     Output &output = m_outputs[m_lastStep->output];
     const bool keyed = m_lastStep->output < m_keyedCount;
     if (m_lastStep->keyed && keyed)
-        output.keyedAtMs = std::max(*output.keyedAtMs, atMs);
+        output.keyedAt = std::max(*output.keyedAt, at);
     else if (!m_lastStep->keyed && !keyed)
-        output.releasedAtMs = std::max(*output.releasedAtMs, atMs);
+        output.releasedAt = std::max(*output.releasedAt, at);
     m_lastStep.reset();
 }
 
@@ -108,6 +109,6 @@ void OutputSequence::dropLast()
         return;
     m_lastStep.reset();
     --m_keyedCount;
-    m_outputs[m_keyedCount].keyedAtMs.reset();
-    m_outputs[m_keyedCount].releasedAtMs.reset();
+    m_outputs[m_keyedCount].keyedAt.reset();
+    m_outputs[m_keyedCount].releasedAt.reset();
 }

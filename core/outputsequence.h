@@ -15,8 +15,10 @@
 // A release in the middle of a key walk turns it around from where it
 // stands, and a press in the middle of a release walk turns it forward
 // again; a lead or a tail already running keeps its time. Pure logic on the
-// caller's clock (milliseconds): the caller applies the steps advance()
-// returns, and calls it again at nextStepAtMs().
+// caller's clock, in ticks of its choosing (ticksPerMs of them to the
+// millisecond: the engine counts microseconds, so that no lead runs short by
+// a clock's rounding): the caller applies the steps advance() returns, and
+// calls it again at nextStepAt().
 //
 // Each lead and tail counts from the moment its step was taken (or, when the
 // caller says so, from when its output had followed), not from when it was
@@ -39,13 +41,13 @@ public:
     {
         int output = 0; // 0 for the first
         bool keyed = false;
-        qint64 atMs = 0;
+        qint64 at = 0;
 
         bool operator==(const Step &) const = default;
     };
 
     // Leads and tails are kept within 0..maxTimingMs.
-    explicit OutputSequence(const QList<Timing> &timings);
+    explicit OutputSequence(const QList<Timing> &timings, qint64 ticksPerMs = 1);
 
     int outputCount() const { return int(m_outputs.size()); }
     // How many outputs are keyed now: outputs 0..keyedCount()-1.
@@ -56,19 +58,19 @@ public:
     // Every output is where the last press or release wants it.
     bool isSettled() const;
 
-    // A press (true) or a release (false) at `nowMs`.
-    void setWanted(bool keyed, qint64 nowMs);
+    // A press (true) or a release (false) at `now`.
+    void setWanted(bool keyed, qint64 now);
     // When the next step is due; empty when settled.
-    std::optional<qint64> nextStepAtMs() const;
-    // Takes every step due by `nowMs`, in order, each at `nowMs`; those
+    std::optional<qint64> nextStepAt() const;
+    // Takes every step due by `now`, in order, each at `now`; those
     // after a lead or tail above zero are then due later.
-    QList<Step> advance(qint64 nowMs);
-    // Takes the first step due by `nowMs`, if any: for a caller whose step
+    QList<Step> advance(qint64 now);
+    // Takes the first step due by `now`, if any: for a caller whose step
     // may fail and change what is wanted before the next one.
-    std::optional<Step> takeStep(qint64 nowMs);
-    // The output of the step last taken had followed by `atMs` (a line
+    std::optional<Step> takeStep(qint64 now);
+    // The output of the step last taken had followed by `at` (a line
     // written, a command sent): the lead or tail after it counts from then.
-    void stepTookEffect(qint64 atMs);
+    void stepTookEffect(qint64 at);
     // The last keyed output is released now, without its tail: for an end
     // with no time left to walk.
     void dropLast();
@@ -77,15 +79,16 @@ private:
     struct Output
     {
         Timing timing;
-        std::optional<qint64> keyedAtMs;
-        std::optional<qint64> releasedAtMs;
+        std::optional<qint64> keyedAt;
+        std::optional<qint64> releasedAt;
     };
 
-    std::optional<qint64> dueAtMs() const;
+    std::optional<qint64> dueAt() const;
 
     QList<Output> m_outputs;
+    qint64 m_ticksPerMs = 1;
     int m_keyedCount = 0;
     bool m_wantsKeyed = false;
-    qint64 m_wantedAtMs = 0;
+    qint64 m_wantedAt = 0;
     std::optional<Step> m_lastStep;
 };

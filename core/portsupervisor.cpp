@@ -46,11 +46,11 @@ void PortSupervisor::openFailed(bool toldUser)
     beginFailure(toldUser);
 }
 
-void PortSupervisor::lost()
+void PortSupervisor::lost(bool toldUser)
 {
     m_line.close();
     setState(State::Lost);
-    beginFailure(false);
+    beginFailure(toldUser);
 }
 
 void PortSupervisor::beginFailure(bool toldUser)

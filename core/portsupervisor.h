@@ -45,7 +45,8 @@ public:
     void openFailed(bool toldUser = false);
     // The open line failed (device lost, a write refused) and is closed now:
     // retry in the background.
-    void lost();
+    // `toldUser`: the caller has told the user already; no newFailure().
+    void lost(bool toldUser = false);
     // Opens the line in the background now (after which it retries as above).
     void openLater();
     // The line is closed on purpose: no more retries.

@@ -71,6 +71,8 @@ bool SerialLine::adopt(std::unique_ptr<SerialPortDevice> device)
     m_device = std::move(device);
     if (m_lineChangeHandler)
         m_device->setLineChangeHandler(m_lineChangeHandler);
+    if (m_writesConfirmedHandler)
+        m_device->setWritesConfirmedHandler(m_writesConfirmedHandler);
     return true;
 }
 
@@ -173,6 +175,18 @@ bool SerialLine::lineHolding(SerialPortDevice::InputLine line)
 bool SerialLine::reportsLineChanges() const
 {
     return m_device && m_device->reportsLineChanges();
+}
+
+bool SerialLine::confirmsWritesLater() const
+{
+    return m_device && m_device->confirmsWritesLater();
+}
+
+void SerialLine::setWritesConfirmedHandler(std::function<void()> handler)
+{
+    m_writesConfirmedHandler = std::move(handler);
+    if (m_device)
+        m_device->setWritesConfirmedHandler(m_writesConfirmedHandler);
 }
 
 void SerialLine::setLineChangeHandler(std::function<void()> handler)

@@ -87,6 +87,11 @@ public:
     bool reportsLineChanges() const;
     void setLineChangeHandler(std::function<void()> handler);
 
+    // Whether a write of RTS or DTR is done only once the far end answers
+    // (then the handler runs, kept across opens), or when the call returns.
+    bool confirmsWritesLater() const;
+    void setWritesConfirmedHandler(std::function<void()> handler);
+
     // Why the last open failed, for the user.
     QString lastOpenError() const { return m_lastOpenError; }
     // The device (as mapped) and why it could not be used, for a message.
@@ -122,6 +127,7 @@ private:
     bool m_lastOpenDenied = false;
     bool m_heartbeat = false;
     std::function<void()> m_lineChangeHandler;
+    std::function<void()> m_writesConfirmedHandler;
     std::unique_ptr<SerialPortDevice> m_device;
     std::unique_ptr<SerialPortDevice> m_opening;
     // Results of a background open come back through the event loop with

@@ -1,5 +1,6 @@
 #include "core/keyingengine.h"
 #include "platform/process/fatalsignalrelease.h"
+#include "support/fakeradiooutput.h"
 #include "support/fakeserialports.h"
 #include "support/fakesettingsstore.h"
 
@@ -26,6 +27,10 @@ private slots:
     void shouldKeepTheInvariantsThroughEverySequence();
     void shouldWalkTheChainInOrderThroughEverySequence_data();
     void shouldWalkTheChainInOrderThroughEverySequence();
+    void shouldCountEachStepFromItsConfirmation_data();
+    void shouldCountEachStepFromItsConfirmation();
+    void shouldShareAnAdapterAndRefuseASupplyOnAnOutput_data();
+    void shouldShareAnAdapterAndRefuseASupplyOnAnOutput();
     void shouldHoldOffWhileAnInhibitOnItsOwnPortIsActiveOrUnknown();
     void shouldKeyFromTheChosenLineAndPolarity_data();
     void shouldKeyFromTheChosenLineAndPolarity();
@@ -41,6 +46,7 @@ private:
     void run(const QString &step);
     void checkInvariants(const QString &after);
     bool relayHigh() const;
+    bool outputHigh(int index);
     void checkChain(const QString &after, bool wasKeyed, QStringList &timeline);
     FakeLineState &in() { return *m_ports.line(1); }
     FakeLineState &out() { return *m_ports.line(2); }
@@ -50,6 +56,10 @@ private:
     std::unique_ptr<KeyingEngine> m_engine;
     qint64 m_now = 0;
     bool m_dtrRelay = false;
+    // The third output is a radio (FakeRadioOutput), not a relay on port 4.
+    FakeRadioOutput *m_radio = nullptr;
+    bool m_radioAnswersAtOnce = true;
+    QStringList m_radioAsked;
 };
 
 void tst_KeyingEngine::init()
@@ -60,6 +70,9 @@ void tst_KeyingEngine::init()
     m_settings.values.insert(QStringLiteral("Tx-Timeout"), QStringLiteral("30"));
     m_now = 0;
     m_dtrRelay = false;
+    m_radio = nullptr;
+    m_radioAnswersAtOnce = true;
+    m_radioAsked.clear();
 }
 
 void tst_KeyingEngine::cleanup()
@@ -71,7 +84,14 @@ void tst_KeyingEngine::cleanup()
 void tst_KeyingEngine::start()
 {
     m_engine = std::make_unique<KeyingEngine>(m_ports);
-    m_engine->setClock([this] { return m_now; });
+    m_engine->setClock([this] { return m_now * 1000; });
+    m_engine->setRadioMaker([this](const RigAddress &) {
+        auto radio = std::make_unique<FakeRadioOutput>();
+        radio->answersAtOnce = m_radioAnswersAtOnce;
+        radio->asked = &m_radioAsked;
+        m_radio = radio.get();
+        return radio;
+    });
     m_engine->configure(m_settings);
     m_engine->openPorts(QStringLiteral("1"), QStringLiteral("2"));
     settle();
@@ -84,6 +104,15 @@ bool tst_KeyingEngine::relayHigh() const
     // on close, a network port); only an unplugged one cannot be.
     FakeLineState &line = *const_cast<FakeSerialPorts &>(m_ports).line(2);
     return !line.gone && (m_dtrRelay ? line.dtr : line.rts);
+}
+
+// What the equipment says: the relay's line, or the radio's own PTT.
+bool tst_KeyingEngine::outputHigh(int index)
+{
+    if (index == 2 && m_radio)
+        return m_radio->ptt;
+    const FakeLineState &line = *m_ports.line(index + 2);
+    return !line.gone && (index == 2 ? line.dtr : line.rts);
 }
 
 void tst_KeyingEngine::checkInvariants(const QString &after)
@@ -152,6 +181,16 @@ void tst_KeyingEngine::run(const QString &step)
     } else if (step == QLatin1String("test-ends")) {
         QSignalSpy released(m_engine.get(), &KeyingEngine::stateChanged);
         QVERIFY(released.wait(2 * KeyingEngine::RelayTestMs));
+    } else if (step == QLatin1String("answer")) {
+        m_radio->answer();
+    } else if (step == QLatin1String("radio-dies")) {
+        m_radio->die();
+    } else if (step == QLatin1String("reconfigure")) {
+        // The Settings window's OK, or a quick return from About.
+        m_engine->closePorts();
+        m_engine->configure(m_settings);
+        m_engine->openPorts(QStringLiteral("1"), QStringLiteral("2"));
+        settle();
     } else if (step == QLatin1String("shutdown")) {
         m_engine->shutdown();
     } else if (step == QLatin1String("inhibit") || step == QLatin1String("uninhibit")) {
@@ -259,14 +298,18 @@ void tst_KeyingEngine::checkChain(const QString &after, bool wasKeyed, QStringLi
         std::fill(std::begin(high), std::end(high), false);
     bool now[3];
     for (int i = 0; i < 3; ++i) {
-        const FakeLineState &line = *m_ports.line(i + 2);
-        now[i] = !line.gone && (i == 2 ? line.dtr : line.rts);
-        QVERIFY2((FatalSignalRelease::armedDescriptor(i) != -1) == now[i], where.constData());
-        QVERIFY2(!now[i] || i < m_engine->keyedOutputs(), where.constData());
+        now[i] = outputHigh(i);
+        // A radio has nothing a crash handler could reach.
+        if (!m_radio || i < 2)
+            QVERIFY2((FatalSignalRelease::armedDescriptor(i) != -1) == now[i], where.constData());
+        // An output given up may still be on the air (and is said to be).
+        const bool givenUp = m_engine->outputAt(i).state() == PortSupervisor::State::Lost;
+        QVERIFY2(!now[i] || i < m_engine->keyedOutputs() || givenUp, where.constData());
         if (i > 0 && now[i])
-            QVERIFY2(now[i - 1] || m_ports.line(i + 1)->gone, where.constData());
+            QVERIFY2(now[i - 1] || m_ports.line(i + 1)->gone || givenUp, where.constData());
+        // A radio's answer may confirm a key sent before a release.
         if (now[i] && !high[i])
-            QVERIFY2(wasKeyed || m_engine->isKeyed(), where.constData());
+            QVERIFY2(wasKeyed || m_engine->isKeyed() || after == QLatin1String("answer"), where.constData());
     }
     for (int i = 2; i >= 0; --i) {
         if (high[i] && !now[i])
@@ -343,6 +386,110 @@ void tst_KeyingEngine::shouldWalkTheChainInOrderThroughEverySequence()
     QCOMPARE(m_engine->notice(), notice);
     if (steps.contains(QLatin1String("about")) || steps.contains(QLatin1String("shutdown")))
         QVERIFY(!m_ports.line(2)->open && !m_ports.line(3)->open && !m_ports.line(4)->open);
+}
+
+// The chain above with a radio as its third output, which answers only when
+// the row says so ("answer"): each lead and tail counts from the moment the
+// equipment confirmed the step before, never from when it was sent.
+void tst_KeyingEngine::shouldCountEachStepFromItsConfirmation_data()
+{
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QString>("timeline");
+    QTest::addColumn<QString>("asked");
+    QTest::addColumn<QString>("told");
+    const QString walk = QStringLiteral("1+0 2+30 3+65");
+    QTest::newRow("a slow radio: the relays wait for its release")
+        << "press +30 +20 +15 answer release +100 answer +40 +50" << walk + " 3-165 2-205 1-255" << "on off" << "";
+    QTest::newRow("a radio that dies while keyed releases the relays in order")
+        << "press +30 +20 +15 answer +100 radio-dies +40 +50" << walk + " 3-165 2-205 1-255" << "on" << "";
+    QTest::newRow("a reversal in flight: the release follows the key's answer, never before")
+        << "press +30 +20 release +10 answer +5 answer +40 +50" << "1+0 2+30 3+60 3-65 2-105 1-155" << "on off" << "";
+    QTest::newRow("a release unanswered within its bound: the relays go on, and the user is told")
+        << "press +30 +20 +15 answer release +1999 +1 +40 +50" << "1+0 2+30 3+65 2-2105 1-2155" << "on off"
+        << "may still be transmitting";
+    QTest::newRow("a reconfiguration while keyed walks the tails first")
+        << "press +30 +20 +15 answer reconfigure +100 answer +40 +50" << walk + " 3-165 2-205 1-255" << "on off"
+        << "";
+}
+
+void tst_KeyingEngine::shouldCountEachStepFromItsConfirmation()
+{
+    QFETCH(QString, steps);
+    QFETCH(QString, timeline);
+    QFETCH(QString, asked);
+    QFETCH(QString, told);
+    m_settings.values.insert({
+        {"Sequence/Output1-Lead", "30"}, {"Sequence/Output1-Tail", "50"}, {"Sequence/Output2-Kind", "Serial"},
+        {"Sequence/Output2-Port", "3"},  {"Sequence/Output2-Lead", "20"}, {"Sequence/Output2-Tail", "40"},
+        {"Sequence/Output3-Kind", "CAT"}, {"Sequence/Output3-Rig-Model", "2"},
+        {"Sequence/Output3-Rig-Port", "127.0.0.1:4532"},
+    });
+    m_radioAnswersAtOnce = false;
+    start();
+    QTRY_VERIFY(m_engine->state() == KeyingEngine::State::Released);
+    QSignalSpy failures(m_engine.get(), &KeyingEngine::portFailed);
+    QStringList seen;
+    checkChain(QStringLiteral("start"), false, seen);
+    for (const QString &step : steps.split(QLatin1Char(' '))) {
+        const bool wasKeyed = m_engine->isKeyed();
+        run(step);
+        checkChain(step, wasKeyed, seen);
+    }
+    QCOMPARE(seen.join(QLatin1Char(' ')), timeline);
+    QCOMPARE(m_radioAsked.join(QLatin1Char(' ')), asked);
+    QCOMPARE(failures.size(), told.isEmpty() ? 0 : 1);
+    if (!told.isEmpty())
+        QVERIFY(failures.first().first().toString().contains(told));
+    QCOMPARE(m_engine->keyedOutputs(), 0);
+}
+
+// Output 2 placed against output 1 (RTS of port 2), the footswitch (port 1)
+// and an inhibit input on port 5: one adapter's RTS and DTR are two relays
+// on one open, both low from it; a supply or a line already driven is
+// refused with the clash named, and nothing keys.
+void tst_KeyingEngine::shouldShareAnAdapterAndRefuseASupplyOnAnOutput_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("refusal");
+    QTest::newRow("DTR of output 1's adapter") << "2" << "DTR" << "";
+    QTest::newRow("the footswitch's port") << "1" << "DTR" << "the footswitch's port";
+    QTest::newRow("the inhibit's port") << "5" << "RTS" << "the inhibit input's port";
+    QTest::newRow("output 1's own line") << "2" << "RTS" << "output 1 drives the same line";
+}
+
+void tst_KeyingEngine::shouldShareAnAdapterAndRefuseASupplyOnAnOutput()
+{
+    QFETCH(QString, port);
+    QFETCH(QString, line);
+    QFETCH(QString, refusal);
+    m_settings.values.insert({{"Sequence/Output1-Lead", "30"}, {"Sequence/Output2-Kind", "Serial"},
+                              {"Sequence/Output2-Port", port}, {"Sequence/Output2-Line", line},
+                              {"Inhibit-Line", "DCD"}, {"Inhibit-Port", "5"}, {"Inhibit-Inverted", "1"}});
+    m_ports.line(5)->dcd = true; // the inhibit's contact closed: free to key
+    QSignalSpy failures(&*(m_engine = std::make_unique<KeyingEngine>(m_ports)), &KeyingEngine::portFailed);
+    m_engine->setClock([this] { return m_now * 1000; });
+    m_engine->configure(m_settings);
+    m_engine->openPorts(QStringLiteral("1"), QStringLiteral("2"));
+    settle();
+    settle();
+    FakeLineState &adapter = out();
+    // A lone relay on RTS leaves DTR to the platform, which raises it.
+    QVERIFY(adapter.open && !adapter.rts && adapter.dtr == !refusal.isEmpty());
+    QCOMPARE(m_ports.log.count(QStringLiteral("open 2 rts=0 dtr=0")), refusal.isEmpty() ? 1 : 0);
+    run(QStringLiteral("press"));
+    run(QStringLiteral("+30"));
+    if (refusal.isEmpty()) {
+        QVERIFY(adapter.rts && adapter.dtr);
+        run(QStringLiteral("release"));
+        QVERIFY(!adapter.rts && !adapter.dtr);
+        QCOMPARE(failures.size(), 0);
+    } else {
+        QVERIFY(!adapter.rts);
+        QCOMPARE(m_engine->state(), KeyingEngine::State::OutputUnavailable);
+        QTRY_COMPARE(failures.size(), 1);
+        QVERIFY2(failures.first().first().toString().contains(refusal), qPrintable(failures.first().first().toString()));
+    }
 }
 
 void tst_KeyingEngine::shouldHoldOffWhileAnInhibitOnItsOwnPortIsActiveOrUnknown()

@@ -30,13 +30,13 @@ QList<Step> runEvents(OutputSequence &sequence, const QString &events, qint64 un
     QList<Step> steps;
     qint64 now = 0;
     const auto advanceTo = [&](qint64 at) {
-        for (std::optional<qint64> due; (due = sequence.nextStepAtMs()) && *due <= at;)
+        for (std::optional<qint64> due; (due = sequence.nextStepAt()) && *due <= at;)
             steps += sequence.advance(*due);
     };
     for (const QString &event : events.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
         const qint64 at = now + event.mid(1).toLongLong();
         if (event.startsWith(QLatin1Char('~'))) {
-            sequence.stepTookEffect(steps.last().atMs + event.mid(1).toLongLong());
+            sequence.stepTookEffect(steps.last().at + event.mid(1).toLongLong());
             continue;
         }
         if (event.startsWith(QLatin1Char('='))) {
@@ -113,16 +113,16 @@ void tst_OutputSequence::shouldNeverKeyOutOfOrderInRandomTaps()
                 for (const Step &step : sequence.advance(now)) {
                     const int i = step.output;
                     const Timing &timing = timings.at(i);
-                    bool ok = step.atMs >= wantedAt && step.atMs <= now;
+                    bool ok = step.at >= wantedAt && step.at <= now;
                     if (step.keyed) {
-                        ok = ok && i == keyed && (i == 0 || step.atMs >= *keyedAt[i - 1] + timings.at(i - 1).leadMs);
-                        keyedAt[i] = step.atMs;
+                        ok = ok && i == keyed && (i == 0 || step.at >= *keyedAt[i - 1] + timings.at(i - 1).leadMs);
+                        keyedAt[i] = step.at;
                         ++keyed;
                     } else {
                         ok = ok && i == keyed - 1;
                         if (i + 1 < timings.size() && releasedAt[i + 1] && *releasedAt[i + 1] >= *keyedAt[i])
-                            ok = ok && step.atMs >= *releasedAt[i + 1] + timing.tailMs;
-                        releasedAt[i] = step.atMs;
+                            ok = ok && step.at >= *releasedAt[i + 1] + timing.tailMs;
+                        releasedAt[i] = step.at;
                         --keyed;
                     }
                     violations += ok ? 0 : 1;
@@ -135,7 +135,7 @@ void tst_OutputSequence::shouldNeverKeyOutOfOrderInRandomTaps()
         }
         // Whatever came before, a release ends with everything released.
         sequence.setWanted(false, now);
-        while (const std::optional<qint64> due = sequence.nextStepAtMs())
+        while (const std::optional<qint64> due = sequence.nextStepAt())
             sequence.advance(*due);
         violations += sequence.keyedCount() == 0 ? 0 : 1;
     }
