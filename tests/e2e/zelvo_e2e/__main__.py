@@ -18,6 +18,9 @@
     python3 -m zelvo_e2e rigctld [--port PORT]
         runs Hamlib's rigctld with the dummy rig, prints "listening PORT"
         once it listens and stops it at the end of its standard input
+    python3 -m zelvo_e2e catrelay UPSTREAM [--delay-ms MS] [--ptt-reads 0|1]
+        relays to rigctld on UPSTREAM, each answer MS late (80), every read
+        of PTT answered with the value given; prints "listening PORT"
     python3 -m zelvo_e2e rigctld-ptt PORT
         prints the PTT that rigctld on PORT reports (0 or 1)
 
@@ -70,6 +73,15 @@ def rigctld(args):
         sys.stdin.read()
 
 
+def catrelay(args):
+    from .catrelay import CatRelay
+
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
+    with CatRelay(args.upstream, args.delay_ms, args.ptt_reads) as relay:
+        print(f"listening {relay.port}", flush=True)
+        sys.stdin.read()
+
+
 def rigctld_ptt(args):
     from .rigctld import Rigctld
 
@@ -103,6 +115,11 @@ def main():
     command = commands.add_parser("rigctld")
     command.add_argument("--port", type=int)
     command.set_defaults(run=rigctld)
+    command = commands.add_parser("catrelay")
+    command.add_argument("upstream", type=int)
+    command.add_argument("--delay-ms", type=int, default=80)
+    command.add_argument("--ptt-reads", type=int)
+    command.set_defaults(run=catrelay)
     command = commands.add_parser("rigctld-ptt")
     command.add_argument("port", type=int)
     command.set_defaults(run=rigctld_ptt)
