@@ -39,6 +39,7 @@ private slots:
     void shouldTellEachFailureOnceAndNotEachRetry();
     void shouldSpaceRetriesByKindOfPort_data();
     void shouldSpaceRetriesByKindOfPort();
+    void shouldOpenALostInhibitPortAgain();
 
 private:
     void start();
@@ -621,6 +622,26 @@ void tst_KeyingEngine::shouldSpaceRetriesByKindOfPort()
     QFETCH(QList<int>, delays);
     for (int retry = 1; retry <= delays.size(); ++retry)
         QCOMPARE(PortSupervisor::retryDelayMs(network, retry), delays.at(retry - 1));
+}
+
+// An interlock that went away holds the station off, but only until it is
+// back: its port is tried again as the footswitch's is, on its own timer.
+void tst_KeyingEngine::shouldOpenALostInhibitPortAgain()
+{
+    m_settings.values.insert({{"Inhibit-Line", "DCD"}, {"Inhibit-Port", "5"}});
+    FakeLineState &interlock = *m_ports.line(5);
+    start();
+    QTRY_VERIFY(interlock.open);
+    run(QStringLiteral("lost4"));
+    QVERIFY(m_engine->isInhibited());
+    run(QStringLiteral("press"));
+    QVERIFY(!out().rts);
+    interlock.gone = false;
+    interlock.exists = true;
+    QTRY_VERIFY_WITH_TIMEOUT(interlock.open && !m_engine->isInhibited(), 3 * PortSupervisor::LocalRetryMs);
+    run(QStringLiteral("release"));
+    run(QStringLiteral("press"));
+    QVERIFY(out().rts);
 }
 
 QTEST_GUILESS_MAIN(tst_KeyingEngine)

@@ -10,6 +10,7 @@ then removed. Needs root; ends with status 77 (skipped) otherwise.
 import argparse
 import fcntl
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -28,6 +29,9 @@ SHIPPED = [PROGRAM, UNIT, "/usr/share/applications/zelvo-footswitch2.desktop",
            "/usr/share/man/man1/zelvo-footswitch2.1.gz", "/usr/share/icons/hicolor/scalable/apps/zelvo-footswitch2.svg",
            "/usr/share/icons/hicolor/48x48/apps/zelvo-footswitch2.png", "/usr/share/zelvo-footswitch2/help/index.html",
            "/usr/share/zelvo-footswitch2/ser2net/zelvo-remote.yaml"]
+# What the program links, as the package must name it for apt to install it
+# where nothing else brought it (a "t64" suffix or a new soname aside).
+LINKED = ["libqt6core6", "libqt6gui6", "libqt6widgets6", "libqt6serialport6", "libqt6network6", "libhamlib"]
 APT = ["apt-get", "-y", "-q", "-o", "DPkg::Lock::Timeout=120"]
 OPTIONS = None
 
@@ -47,6 +51,10 @@ class InstalledPackage(ProgramTestCase):
         self.addCleanup(shutil.rmtree, folder)
         run(OPTIONS.cpack, "--config", OPTIONS.config, "-B", folder)
         deb = f"{folder}/{PACKAGE}_{OPTIONS.version}_{run('dpkg', '--print-architecture').strip()}.deb"
+        depends = run("dpkg-deb", "-f", deb, "Depends")
+        named = {re.split(r"[\s(]", alternative.strip())[0] for alternative in re.split(r"[,|]", depends)}
+        self.assertEqual([library for library in LINKED if not any(name.startswith(library) for name in named)], [],
+                         f"not in Depends: {depends!r}")
         run(*APT, "install", "--no-install-recommends", deb)
         self.addCleanup(lambda: installed() and run(*APT, "remove", PACKAGE))
         files = [path for path in run("dpkg-query", "-L", PACKAGE).splitlines() if os.path.isfile(path)]

@@ -12,6 +12,7 @@ private slots:
     void shouldReadAbsentKeyAsEmptyText();
     void shouldWriteTextToFileAtOnce();
     void shouldSeeValuesEditedByAnotherWriter();
+    void shouldTellWhetherFileExists();
 
 private:
     QTemporaryDir m_dir;
@@ -46,6 +47,18 @@ void tst_QSettingsStore::shouldSeeValuesEditedByAnotherWriter()
     QCOMPARE(reader.get(QStringLiteral("OnTop")), QString());
     QSettingsStore(path).save(QStringLiteral("OnTop"), QStringLiteral("1"));
     QCOMPARE(reader.get(QStringLiteral("OnTop")), QStringLiteral("1"));
+}
+
+// A first start (no file yet) asks before opening any port; a store that
+// always claimed a file would open the default ports unasked.
+void tst_QSettingsStore::shouldTellWhetherFileExists()
+{
+    const QString path = m_dir.filePath(QStringLiteral("first.conf"));
+    QSettingsStore store(path);
+    QVERIFY(!store.exists());
+    QVERIFY(!QFile::exists(path)); // Reading alone must not create it.
+    store.save(QStringLiteral("ComPort"), QStringLiteral("3"));
+    QVERIFY(store.exists());
 }
 
 QTEST_GUILESS_MAIN(tst_QSettingsStore)

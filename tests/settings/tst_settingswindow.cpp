@@ -1,22 +1,28 @@
 #include "ui/settings/settingswindow.h"
 
 #include "ui/settings/portspage.h"
+#include "core/keyingengine.h"
 #include "core/sequencesettings.h"
 #include "core/storedportmappings.h"
 #include "platform/serial/systemserialports.h"
+#include "platform/desktop/qtmessages.h"
 #include "platform/storage/qsettingsstore.h"
 #include "support/fakeserialdevicecatalog.h"
+#include "support/fakeserialports.h"
 #include "support/fakesettingsstore.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -189,6 +195,8 @@ private slots:
     void shouldRoundTripKeyingSettings_data();
     void shouldRoundTripKeyingSettings();
     void shouldShowStoredGarbageAsDefaults();
+    void shouldTestTheRelayOnlyWhenTheUserSaysYes_data();
+    void shouldTestTheRelayOnlyWhenTheUserSaysYes();
 
     // Sequence
     void shouldShowTheSequenceAndSaveItBack_data();
@@ -485,6 +493,36 @@ void tst_SettingsWindow::shouldShowStoredGarbageAsDefaults()
     QCOMPARE(rig.child<QComboBox>("relayLine")->currentText(), QStringLiteral("RTS (pin 7)"));
     QCOMPARE(rig.child<QSpinBox>("footswitchDebounce")->value(), 10);
     QVERIFY(rig.child<QSpinBox>("txTimeout")->toolTip().contains(QLatin1String("180 s")));
+}
+
+void tst_SettingsWindow::shouldTestTheRelayOnlyWhenTheUserSaysYes_data()
+{
+    QTest::addColumn<QMessageBox::StandardButton>("answer");
+    QTest::addColumn<bool>("keyed");
+    QTest::newRow("No") << QMessageBox::No << false;
+    QTest::newRow("Yes") << QMessageBox::Yes << true;
+}
+
+// The question goes on the air only on Yes: through the real message box.
+void tst_SettingsWindow::shouldTestTheRelayOnlyWhenTheUserSaysYes()
+{
+    QFETCH(QMessageBox::StandardButton, answer);
+    QFETCH(bool, keyed);
+    FakeSerialPorts ports;
+    KeyingEngine engine(ports);
+    QtMessages messages(QStringLiteral("Zelvo"));
+    SettingsWindowRig rig(m_settings, m_devices);
+    rig.window.setWiring(engine, messages, QStringLiteral("1"), QStringLiteral("2"));
+    rig.window.show();
+    rig.child<QTabWidget>("settingsTabs")->setCurrentIndex(1);
+    QTRY_VERIFY(rig.child<QPushButton>("testRelay")->isEnabled());
+
+    rig.child<QPushButton>("testRelay")->click();
+    QMessageBox *question = nullptr;
+    QTRY_VERIFY((question = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())));
+    QVERIFY(!ports.line(2)->rts);
+    question->button(answer)->click();
+    QCOMPARE(ports.line(2)->rts, keyed);
 }
 
 void tst_SettingsWindow::shouldShowTheSequenceAndSaveItBack_data()
