@@ -314,10 +314,12 @@ void KeyingEngine::finishClosing()
     const Closing closing = m_closing;
     m_closing = Closing::None;
     m_walkTimer.stop();
-    for (KeyedOutput *output : m_chain)
-        output->close();
+    // Disarmed before the descriptors close: a crash in between would write
+    // to numbers that may be other files' by then.
     for (int slot = 0; slot < FatalSignalRelease::slotCount; ++slot)
         FatalSignalRelease::disarm(slot);
+    for (KeyedOutput *output : m_chain)
+        output->close();
     if (closing == Closing::Shutdown)
         emit closed();
 }
