@@ -390,10 +390,12 @@ void KeyingEngine::finishClosing()
     m_walkTimer.stop();
     m_confirmBound.stop();
     m_awaited.reset();
-    for (KeyedOutput *output : m_chain)
-        output->close();
+    // Disarmed before the descriptors close: a crash in between would write
+    // to numbers that may be other files' by then.
     for (int slot = 0; slot < FatalSignalRelease::slotCount; ++slot)
         FatalSignalRelease::disarm(slot);
+    for (KeyedOutput *output : m_chain)
+        output->close();
     if (closing == Closing::Shutdown)
         emit closed();
 }

@@ -1,5 +1,7 @@
 #include "core/serialline.h"
 
+#include "platform/process/fatalsignalrelease.h"
+
 #include <QMetaObject>
 
 SerialLineError::SerialLineError(Kind kind, const QString &description)
@@ -134,11 +136,21 @@ void SerialLine::close()
         return;
     // A port set to keep its lines on close (-hupcl), and a network port,
     // would otherwise leave the relay keyed with nobody driving it. A line
-    // known to be low already needs no second write.
-    if (m_rtsEnabled)
+    // known to be low already needs no second write. A refused write (a
+    // moment's trouble of the adapter or the link) is tried once more: after
+    // the close nobody drives the line.
+    if (m_rtsEnabled && !m_device->setRts(false))
         m_device->setRts(false);
-    if (m_dtrEnabled.value_or(false))
+    if (m_dtrEnabled.value_or(false) && !m_device->setDtr(false))
         m_device->setDtr(false);
+    closeDevice();
+}
+
+void SerialLine::closeDevice()
+{
+    // The crash handler lets go of the descriptor first: once closed, its
+    // number may be another file's by the time of a crash.
+    FatalSignalRelease::disarmDescriptor(m_device->crashRelease().descriptor);
     m_device->close();
     m_device.reset();
 }
@@ -211,8 +223,7 @@ void SerialLine::raiseLineFailure(const char *operation)
     const QString description = QStringLiteral("%1: %2").arg(QLatin1String(operation), m_device->errorString());
     if (m_device->failure() == SerialPortDevice::Failure::DeviceLost) {
         // Gone for good: count the port as closed until it is opened again.
-        m_device->close();
-        m_device.reset();
+        closeDevice();
         throw SerialLineError(SerialLineError::Kind::DeviceLost, description);
     }
     throw SerialLineError(SerialLineError::Kind::LineFailed, description);

@@ -108,6 +108,7 @@ public:
 
 private:
     [[noreturn]] void raiseLineFailure(const char *operation);
+    void closeDevice();
     std::unique_ptr<SerialPortDevice> createDevice();
     void applyLevelsAtOpen();
     bool adopt(std::unique_ptr<SerialPortDevice> device);

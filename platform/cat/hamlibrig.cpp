@@ -1,5 +1,7 @@
 #include "platform/cat/hamlibrig.h"
 
+#include "platform/process/alternatesignalstack.h"
+
 #include <QLoggingCategory>
 #include <QThread>
 
@@ -335,8 +337,24 @@ void CatRig::noAnswer()
         emit opened(false, error);
 }
 
+namespace {
+
+// A crash inside Hamlib, a runaway recursion in a backend, must still release
+// the relays: the thread's event loop runs with a signal stack of its own.
+class HamlibQThread : public QThread
+{
+protected:
+    void run() override
+    {
+        const AlternateSignalStack signalStack;
+        exec();
+    }
+};
+
+} // namespace
+
 HamlibThread::HamlibThread()
-    : m_thread(new QThread)
+    : m_thread(new HamlibQThread)
 {
     m_thread->setObjectName(QStringLiteral("hamlib"));
     m_thread->start();

@@ -1,6 +1,7 @@
 #include "platform/net/networkserialport.h"
 
 #include "platform/net/closingconnections.h"
+#include "platform/process/alternatesignalstack.h"
 
 #include <QHostInfo>
 #include <QSslSocket>
@@ -79,6 +80,8 @@ std::optional<QList<QHostAddress>> NetworkSerialPort::lookUpWithin(const QString
     auto lookup = std::make_shared<Lookup>();
     try {
         std::thread([lookup, host, resolver] {
+            // A crash inside the resolver must still release the outputs.
+            const AlternateSignalStack signalStack;
             QList<QHostAddress> addresses = resolver(host);
             const std::lock_guard<std::mutex> lock(lookup->mutex);
             lookup->addresses = std::move(addresses);

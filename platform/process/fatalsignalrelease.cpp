@@ -1,5 +1,7 @@
 #include "platform/process/fatalsignalrelease.h"
 
+#include "platform/process/alternatesignalstack.h"
+
 #include <QtGlobal>
 
 #ifdef Q_OS_UNIX
@@ -17,7 +19,10 @@ namespace {
 using Kind = SerialPortDevice::CrashRelease::Kind;
 
 constexpr int byteRoom = 64;
-constexpr int fatalSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
+// Every signal whose default action dumps core: each ends the program
+// without a word to it, keyed or not.
+constexpr int fatalSignals[] = {SIGSEGV, SIGBUS,  SIGILL,  SIGFPE,  SIGABRT,
+                                SIGQUIT, SIGTRAP, SIGSYS, SIGXCPU, SIGXFSZ};
 
 // The one global state (see the header). The handler may run on any thread,
 // even in the middle of arm(): arm() stores the kind last, with release
@@ -33,7 +38,6 @@ struct ArmedRelease
 {
     ArmedSlot outputs[FatalSignalRelease::slotCount];
     std::atomic<bool> installed = false;
-    alignas(16) char handlerStack[64 * 1024] = {};
 };
 static_assert(std::atomic<int>::is_always_lock_free);
 
@@ -68,11 +72,13 @@ void releaseSlot(const ArmedSlot &armed)
     }
 }
 
-// Every output at once: there is no time for a walk in order now.
+// Every output at once, with no time for tails, but still last first as a
+// walk would: the radio or amplifier goes off the air before the relays
+// that feed it switch.
 void release()
 {
-    for (const ArmedSlot &slot : armed.outputs)
-        releaseSlot(slot);
+    for (int slot = FatalSignalRelease::slotCount - 1; slot >= 0; --slot)
+        releaseSlot(armed.outputs[slot]);
 }
 
 void onFatalSignal(int signalNumber)
@@ -100,10 +106,9 @@ void FatalSignalRelease::install()
 {
     if (armed.installed.exchange(true))
         return;
-    stack_t stack = {};
-    stack.ss_sp = armed.handlerStack;
-    stack.ss_size = sizeof armed.handlerStack;
-    ::sigaltstack(&stack, nullptr);
+    // Never destroyed: exit() may be called on any thread, and the main
+    // thread needs its stack up to its very end.
+    [[maybe_unused]] static const AlternateSignalStack *const mainThreadStack = new AlternateSignalStack;
 
     struct sigaction action = {};
     action.sa_handler = onFatalSignal;
@@ -144,6 +149,16 @@ void FatalSignalRelease::disarm(int slot)
         armed.outputs[slot].kind.store(int(Kind::None), std::memory_order_release);
 }
 
+void FatalSignalRelease::disarmDescriptor(int descriptor)
+{
+    if (descriptor < 0)
+        return;
+    for (int slot = 0; slot < slotCount; ++slot) {
+        if (armedDescriptor(slot) == descriptor)
+            disarm(slot);
+    }
+}
+
 int FatalSignalRelease::armedDescriptor(int slot)
 {
     if (!isSlot(slot))
@@ -165,6 +180,10 @@ void FatalSignalRelease::arm(const SerialPortDevice::CrashRelease &, int)
 }
 
 void FatalSignalRelease::disarm(int)
+{
+}
+
+void FatalSignalRelease::disarmDescriptor(int)
 {
 }
 

@@ -2,11 +2,12 @@
 
 #include "platform/serial/serialportdevice.h"
 
-// Drops the transmitter's relay line when the program dies of a fatal signal
-// (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT), so that a crash while keyed
-// does not leave a transmitter on the air. The handler then lets the signal
-// take its default course (core dump, exit status) as if it had not been
-// there.
+// Drops the transmitter's relay lines when the program dies of a fatal signal
+// (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGQUIT, SIGTRAP, SIGSYS,
+// SIGXCPU, SIGXFSZ), so that a crash while keyed does not leave a
+// transmitter on the air: the last output of the chain first, as a release
+// walk would, without its tails. The handler then lets the signal take its
+// default course (core dump, exit status) as if it had not been there.
 //
 // The same release runs when something calls exit() while the output is
 // keyed: a library ends the program that way without asking, and no window
@@ -18,16 +19,16 @@
 //
 // This is the program's one piece of process-wide state: a signal handler
 // has nowhere else to look. It holds only the armed releases (per output, a
-// descriptor and a few bytes, copied into fixed storage) and the handler's stack, and
-// nothing in the program reads it but the handler.
+// descriptor and a few bytes, copied into fixed storage), and nothing in the
+// program reads it but the handler.
 namespace FatalSignalRelease {
 
 // Installs the handlers and registers the release at exit(). The signal
 // handlers run on a stack of their own for the calling thread, so that a
 // runaway recursion there still lets them run: call once, early, on the main
-// thread (where the user interface and the relay run). An ordinary end has
-// disarmed by then, and the exit release does nothing. Without Unix signals
-// it does nothing.
+// thread (where the user interface and the relay run); every other thread
+// makes its own AlternateSignalStack. An ordinary end has disarmed by then,
+// and the exit release does nothing. Without Unix signals it does nothing.
 void install();
 
 // One slot per output of a sequence; the handler releases every armed one.
@@ -40,6 +41,9 @@ inline constexpr int slotCount = 4;
 void arm(const SerialPortDevice::CrashRelease &release, int slot = 0);
 // Called as the output is released: a crash then does nothing to it.
 void disarm(int slot = 0);
+// Disarms every slot that would write to `descriptor`: called before it
+// closes, as a closed descriptor may be another file's by the time of a crash.
+void disarmDescriptor(int descriptor);
 // The descriptor the handler would release now for `slot`; -1 when disarmed.
 int armedDescriptor(int slot = 0);
 

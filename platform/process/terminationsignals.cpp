@@ -2,6 +2,8 @@
 
 #include <QSocketNotifier>
 
+#include <utility>
+
 #ifdef Q_OS_UNIX
 #include <csignal>
 #include <sys/socket.h>
@@ -54,7 +56,7 @@ TerminationSignals::~TerminationSignals()
 void TerminationSignals::readSignal()
 {
     unsigned char number = 0;
-    if (::read(signalSockets[1], &number, 1) == 1)
+    if (::read(signalSockets[1], &number, 1) == 1 && !std::exchange(m_requested, true))
         emit terminationRequested(number);
 }
 

@@ -1,5 +1,7 @@
 #include "platform/serial/linechangewaiter.h"
 
+#include "platform/process/alternatesignalstack.h"
+
 #include <chrono>
 #include <system_error>
 
@@ -165,6 +167,8 @@ bool LineChangeWaiter::start()
 
 void LineChangeWaiter::run()
 {
+    // A crash on this thread must still release the outputs.
+    const AlternateSignalStack signalStack;
 #ifdef Q_OS_LINUX
     // Named so that ps -L, top -H and a debugger tell it from Qt's threads;
     // the name also lets a test see that no waiter outlives its port.

@@ -11,6 +11,8 @@ seen low after the crash was lowered by the program. The network output has
 one, as the far end could drop RTS by itself when its client goes: a SIGKILL,
 which no handler sees, must leave that output keyed.
 
+An orderly end keeps its tails when a second SIGTERM or SIGINT comes.
+
 Run under a private X server:
     tests/with-xserver.sh /usr/bin/python3 tests/e2e/test_crashrelease.py \
         --program build/zelvo-footswitch2 \
@@ -74,6 +76,30 @@ class NetworkOutputCrash(CrashReleaseCase, ProgramTestCase):
         self.rig.output.wait_for_gone(1)
         self.assertEqual(self.rig.rts(self.rig.output), 1,
                          "the peer dropped RTS by itself: the SIGSEGV case would prove nothing")
+
+
+class SecondTerminationSignal(ProgramTestCase):
+    def end_twice_during_the_walk(self, sig, *arguments):
+        self.rig = FootswitchRig(OPTIONS.program, OPTIONS.modemlines)
+        self.addCleanup(self.rig.close)
+        self.addCleanup(self._show_output_on_failure)
+        self.rig.write_settings({"Output1-Tail": 1000, "Output2-Kind": "Serial", "Output2-Port": 3}, group="Sequence")
+        self.rig.start(*arguments, display=not arguments)
+        self.rig.wait_until_open()
+        pressed = self.rig.press()
+        self.rig.wait_for_rts(self.rig.port(3), 1)
+        for _ in range(2):  # the second while the first output's tail runs
+            self.rig.send_signal(sig)
+            self.rig.wait_for_rts(self.rig.port(3), 0)
+        self.assertEqual(self.rig.wait(10.0), 0)
+        last, first = (self.rig.first_write(port, "RTS", 0, pressed) for port in (self.rig.port(3), self.rig.output))
+        self.assertGreaterEqual((first.req - last.req) / 1e6, 999, "the tail was cut")
+
+    def test_a_second_sigterm_keeps_the_tail_of_the_window_s_release_walk(self):
+        self.end_twice_during_the_walk(signal.SIGTERM)
+
+    def test_a_second_sigint_keeps_the_tail_of_the_release_walk_without_a_window(self):
+        self.end_twice_during_the_walk(signal.SIGINT, "--no-window")
 
 
 if __name__ == "__main__":

@@ -6,6 +6,7 @@
 #include "modemlinesfiles.h"
 #include "pseudoterminal.h"
 
+#include "platform/process/alternatesignalstack.h"
 #include "platform/process/fatalsignalrelease.h"
 
 #include <QFile>
@@ -19,13 +20,14 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using Kind = SerialPortDevice::CrashRelease::Kind;
 
 namespace {
 
-enum class Death { Raise, BadWrite, StackOverflow, Abort };
+enum class Death { Raise, BadWrite, StackOverflow, ThreadStackOverflow, Abort };
 
 // Recurses until the stack runs out; the additions keep it from becoming a loop.
 int overflowStack(int depth)
@@ -53,6 +55,9 @@ int overflowStack(int depth)
     }
     case Death::StackOverflow:
         overflowStack(0);
+        break;
+    case Death::ThreadStackOverflow:
+        std::thread([] { const AlternateSignalStack stack; overflowStack(0); }).join();
         break;
     case Death::Abort:
         std::abort();
@@ -115,9 +120,12 @@ void TestFatalSignalRelease::dropsTheModemLinesAndDiesOfTheSignal_data()
     QTest::newRow("SIGBUS raised") << Death::Raise << SIGBUS;
     QTest::newRow("SIGILL raised") << Death::Raise << SIGILL;
     QTest::newRow("SIGFPE raised") << Death::Raise << SIGFPE;
+    for (int signalNumber : {SIGQUIT, SIGTRAP, SIGSYS, SIGXCPU, SIGXFSZ})
+        QTest::addRow("SIG%s raised", sigabbrev_np(signalNumber)) << Death::Raise << signalNumber;
     QTest::newRow("abort()") << Death::Abort << SIGABRT;
     QTest::newRow("write to a forbidden page") << Death::BadWrite << SIGSEGV;
     QTest::newRow("stack overflow") << Death::StackOverflow << SIGSEGV;
+    QTest::newRow("stack overflow on another thread") << Death::ThreadStackOverflow << SIGSEGV;
 }
 
 void TestFatalSignalRelease::dropsTheModemLinesAndDiesOfTheSignal()
@@ -129,7 +137,7 @@ void TestFatalSignalRelease::dropsTheModemLinesAndDiesOfTheSignal()
     QVERIFY(dir.isValid());
     qputenv("ZELVO_MODEMLINES_DIR", QFile::encodeName(dir.path()));
     ModemLinesFiles lines(dir.path());
-    // The first output of a chain and its last: both drop at once.
+    // The first output of a chain and its last: both drop at once, the last first.
     PseudoTerminal first;
     PseudoTerminal last;
     QVERIFY(first.isValid() && last.isValid());
@@ -152,6 +160,10 @@ void TestFatalSignalRelease::dropsTheModemLinesAndDiesOfTheSignal()
         QVERIFY(!lines.line(pty->modemLinesName(), QStringLiteral("RTS")));
         QVERIFY(!lines.line(pty->modemLinesName(), QStringLiteral("DTR")));
     }
+    const auto droppedAt = [&lines](const PseudoTerminal &pty) {
+        return lines.requests(pty.modemLinesName(), QStringLiteral("bic")).at(0)[u"t"].toInteger();
+    };
+    QVERIFY2(droppedAt(last) < droppedAt(first), "the first output dropped before the last");
 }
 
 void TestFatalSignalRelease::sendsTheReleaseBytesToTheFarEnd()

@@ -17,6 +17,8 @@ private slots:
     void shouldCloseItselfWhenDeviceIsLost();
     void shouldStayOpenWhenLineOperationIsRefused();
     void shouldFailOpenOfNumberWithoutPort();
+    void shouldReleaseAndDisarmBeforeClosing_data();
+    void shouldReleaseAndDisarmBeforeClosing();
 };
 
 static SerialLineError::Kind failureOf(const std::function<void()> &operation)
@@ -126,6 +128,38 @@ void tst_SerialLine::shouldFailOpenOfNumberWithoutPort()
     SerialLine line(ports);
     line.select(0);
     QCOMPARE(failureOf([&] { line.open(); }), SerialLineError::Kind::OpenFailed);
+}
+
+void tst_SerialLine::shouldReleaseAndDisarmBeforeClosing_data()
+{
+    QTest::addColumn<int>("refusals");
+    QTest::addColumn<bool>("lost");
+    QTest::addColumn<int>("writes");
+    QTest::newRow("taken") << 0 << false << 1;
+    QTest::newRow("refused once") << 1 << false << 2;
+    QTest::newRow("refused twice: no third try") << 2 << false << 2;
+    QTest::newRow("device lost") << 0 << true << 0;
+}
+
+void tst_SerialLine::shouldReleaseAndDisarmBeforeClosing()
+{
+    QFETCH(int, refusals);
+    QFETCH(bool, lost);
+    QFETCH(int, writes);
+    FakeSerialPorts ports;
+    SerialLine line(ports);
+    line.open();
+    line.setRtsEnabled(true);
+    FatalSignalRelease::arm(line.crashRelease(), 2);
+    ports.line(1)->refuseRtsWrites = refusals;
+    ports.line(1)->gone = lost;
+    if (lost)
+        QCOMPARE(failureOf([&] { line.ctsHolding(); }), SerialLineError::Kind::DeviceLost);
+    else
+        line.close();
+    QCOMPARE(ports.log.count(QStringLiteral("rts 1=0")), writes);
+    QVERIFY(!ports.line(1)->open && !ports.line(1)->closedArmed);
+    QCOMPARE(FatalSignalRelease::armedDescriptor(2), -1);
 }
 
 QTEST_GUILESS_MAIN(tst_SerialLine)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/process/fatalsignalrelease.h"
 #include "platform/serial/serialportdevice.h"
 
 #include <QMap>
@@ -21,10 +22,12 @@ struct FakeLineState
     bool ri = false;
     bool gone = false;       // reads and writes fail as for an unplugged device
     bool refuseRts = false;  // RTS writes fail for another reason
+    int refuseRtsWrites = 0; // so many next RTS writes fail for another reason
     bool refuseDtr = false;  // DTR writes fail for another reason
     bool refuseReads = false; // line reads fail for another reason
     bool denied = false;     // present, but opens are refused to this user
     int rtsWrites = 0;
+    bool closedArmed = false; // the crash handler still held the descriptor as it closed
     QString peerSummary;     // what an open port tells of its TLS server
 };
 
@@ -80,6 +83,8 @@ private:
             if (!m_isOpen)
                 return;
             m_log.append(QStringLiteral("close %1").arg(m_number));
+            for (int slot = 0; slot < FatalSignalRelease::slotCount; ++slot)
+                m_state->closedArmed |= FatalSignalRelease::armedDescriptor(slot) == crashRelease().descriptor;
             m_state->open = m_isOpen = false;
         }
         bool setRts(bool on) override
@@ -87,7 +92,7 @@ private:
             m_log.append(QStringLiteral("rts %1=%2").arg(m_number).arg(int(on)));
             if (m_state->gone)
                 return fail(Failure::DeviceLost, QStringLiteral("I/O error"));
-            if (m_state->refuseRts)
+            if (m_state->refuseRts || (m_state->refuseRtsWrites > 0 && m_state->refuseRtsWrites--))
                 return fail(Failure::Other, QStringLiteral("refused"));
             m_state->rts = on;
             ++m_state->rtsWrites;
