@@ -12,6 +12,8 @@ namespace {
 constexpr int Margin = 8;
 constexpr int LampSize = 15;
 constexpr int Gap = 6;
+// The states begin under the port drop-downs at the least.
+constexpr int StateColumn = 88;
 
 QLabel *newLabel(const QString &name, int row, QWidget *parent)
 {
@@ -100,7 +102,8 @@ void OutputStateRows::layoutRows()
     }
     const int nameX = Margin + LampSize + Gap;
     const int available = qMax(0, width() - nameX - Margin - Gap);
-    const int nameWidth = qMin(widestName, qMax(available - widestState, available / 3));
+    const int nameWidth =
+        qMin(qMax(widestName, StateColumn - nameX - Gap), qMax(available - widestState, available / 3));
     const int stateX = nameX + nameWidth + Gap;
     const int stateWidth = qMax(1, width() - Margin - stateX);
     for (int index = 0; index < rowCount(); ++index) {
