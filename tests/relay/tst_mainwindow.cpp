@@ -400,6 +400,12 @@ void tst_MainWindow::shouldShowEveryOutputInARowInsideTheWindow()
         for (QLabel *part : {label("Lamp"), label("Name"), label("State")})
             QVERIFY(window.centralWidget()->geometry().contains(QRect(part->mapTo(&window, QPoint()), part->size())));
     }
+    // Cut back to output 1 while the ports stay open: nothing but the
+    // activation tells of the new chain.
+    m_rig->platform.settings.values.removeIf([](auto value) { return value.key().startsWith("Sequence/"); });
+    m_rig->activate();
+    QCOMPARE(window.findChildren<QLabel *>(QRegularExpression("^outputName")).size(), 1);
+    QCOMPARE(window.height(), single.window->height());
 }
 
 QTEST_MAIN(tst_MainWindow)

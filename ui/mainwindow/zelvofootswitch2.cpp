@@ -256,8 +256,7 @@ void ZelvoFootswitch2::showPortState()
         : QString();
     m_statusLine->showPorts(portView(MSComm1, m_engine.inputSupervisor(), ComPortIn),
                             portView(MSComm2, m_engine.outputSupervisor(), ComPortOut), more, walk);
-    // A configured engine has a new chain, seen here at the first change of
-    // its ports (they open after it).
+    // One row per output of the chain, which configure() may have rebuilt.
     const int rows = m_outputRows->rowCount();
     m_outputRows->showChain(m_engine, ComPortOut);
     if (m_outputRows->rowCount() != rows)
@@ -275,7 +274,9 @@ void ZelvoFootswitch2::fitToOutputs()
 void ZelvoFootswitch2::resizeEvent(QResizeEvent *event)
 {
     QMainWindow::resizeEvent(event);
-    m_outputRows->resize(width(), m_outputRows->height());
+    // Also reached from setupUi, before the rows exist.
+    if (m_outputRows)
+        m_outputRows->resize(width(), m_outputRows->height());
 }
 
 void ZelvoFootswitch2::closeEvent(QCloseEvent *event)

@@ -73,6 +73,11 @@ public:
 
     void setVisible(bool visible) override;
 
+    // Shows the ports and the outputs' rows as the engine has them now.
+    // Activation calls it after configuring the engine: a rebuilt chain
+    // whose ports stay as they were announces no change of its own.
+    void showPortState();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
@@ -89,7 +94,6 @@ private:
     // Both ports are left to the wiring while another window of ours that
     // changes it (About, settings) is open.
     void releasePorts();
-    void showPortState();
     // Makes the window as high as the form, one row per output and the
     // state line.
     void fitToOutputs();
