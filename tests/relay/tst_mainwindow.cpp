@@ -7,6 +7,7 @@
 #include <QTabWidget>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -42,6 +43,9 @@ private slots:
     // help
     void shouldOpenHelpPageInViewer();
     void shouldTellWhereItLookedWhenHelpIsMissing();
+    // the outputs' rows
+    void shouldShowEveryOutputInARowInsideTheWindow_data();
+    void shouldShowEveryOutputInARowInsideTheWindow();
 
 private:
     static void activate(QWidget *window);
@@ -346,6 +350,62 @@ void tst_MainWindow::shouldTellWhereItLookedWhenHelpIsMissing()
     QVERIFY(m_rig->platform.help.shown.isEmpty());
     QCOMPARE(m_rig->platform.messages.shown.size(), 1);
     QVERIFY(m_rig->platform.messages.shown.first().contains(QStringLiteral("index.html")));
+}
+
+void tst_MainWindow::shouldShowEveryOutputInARowInsideTheWindow_data()
+{
+    QTest::addColumn<QStringList>("more"); // outputs 2.. : a port number, or "CAT"
+    QTest::addColumn<QStringList>("rows"); // lamp, name: state
+    const QStringList two{"released 1 Com2: ready", "released 2 Com3: ready"};
+    QTest::newRow("1") << QStringList{} << two.mid(0, 1);
+    QTest::newRow("2") << QStringList{"3"} << two;
+    QTest::newRow("3, one absent") << QStringList{"3", "5"} << two + QStringList{"not ready 3 Com5: not available – retrying"};
+    QTest::newRow("4, a radio") << QStringList{"3", "4", "CAT"}
+                                << two + QStringList{"released 3 Com4: ready",
+                                                     "not ready 4 No radio by CAT in this build.: not available – retrying"};
+}
+
+void tst_MainWindow::shouldShowEveryOutputInARowInsideTheWindow()
+{
+    QFETCH(QStringList, more);
+    QFETCH(QStringList, rows);
+    // The form's controls as placed in the window.
+    const auto controls = [](ZelvoFootswitch2 &window) {
+        QList<QRect> rects;
+        for (QWidget *control : window.form().centralwidget->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+            if (control->objectName() != QLatin1String("OutputStateRows"))
+                rects.append({control->mapTo(&window, QPoint()), control->size()});
+        return rects;
+    };
+    MainWindowRig single;
+    single.storeWorkingPorts();
+    const QList<QRect> oneOutput = controls(single.start());
+    for (int n = 2; n <= more.size() + 1; ++n) {
+        const QString key = QStringLiteral("Sequence/Output%1-").arg(n), port = more.at(n - 2);
+        m_rig->platform.settings.values.insert(key + "Kind", port == "CAT" ? "CAT" : "Serial");
+        m_rig->platform.settings.values.insert(key + (port == "CAT" ? "Rig-Port" : "Port"), port == "CAT" ? "127.0.0.1" : port);
+        m_rig->platform.settings.values.insert(key + "Rig-Model", "2");
+    }
+    m_rig->platform.ports.line(5)->exists = false;
+    ZelvoFootswitch2 &window = m_rig->start();
+    QCOMPARE(controls(window), oneOutput);
+    QCOMPARE(window.findChildren<QLabel *>(QRegularExpression("^outputName")).size(), rows.size());
+    for (qsizetype row = 0; row < rows.size(); ++row) {
+        const auto label = [&](const char *part) {
+            return window.findChild<QLabel *>(QStringLiteral("output%1%2").arg(part).arg(row + 1));
+        };
+        const QString shown = label("Lamp")->accessibleName() + ' ' + label("Name")->accessibleName() + ": ";
+        QCOMPARE(shown + label("State")->accessibleName(), rows.at(row));
+        QCOMPARE(shown + label("State")->text(), rows.at(row)); // the state is never cut
+        for (QLabel *part : {label("Lamp"), label("Name"), label("State")})
+            QVERIFY(window.centralWidget()->geometry().contains(QRect(part->mapTo(&window, QPoint()), part->size())));
+    }
+    // Cut back to output 1 while the ports stay open: nothing but the
+    // activation tells of the new chain.
+    m_rig->platform.settings.values.removeIf([](auto value) { return value.key().startsWith("Sequence/"); });
+    m_rig->activate();
+    QCOMPARE(window.findChildren<QLabel *>(QRegularExpression("^outputName")).size(), 1);
+    QCOMPARE(window.height(), single.window->height());
 }
 
 QTEST_MAIN(tst_MainWindow)

@@ -43,6 +43,7 @@ void ActivationSequence::run()
     KeyingEngine &engine = m_window.engine();
     engine.configure(*m_window.platform().settings);
     engine.openPorts(m_window.ComPortIn, m_window.ComPortOut);
+    m_window.showPortState();
 }
 
 void ActivationSequence::fillInMissingSettings()

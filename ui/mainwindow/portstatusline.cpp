@@ -67,11 +67,12 @@ void PortStatusLine::showPorts(const Port &input, const Port &output, const QLis
                                const QString &walk)
 {
     // One row for the input and one for the outputs: in a narrow window the
-    // states stay readable.
+    // states stay readable. Every output has a row of its own above the
+    // line, so the outputs after the first are only in the tooltip.
     const auto rows = [&](bool inFull) {
         const auto device = [inFull](const Port &port) { return inFull ? port.location : shortDevice(port.location); };
         QString outputs = portText(QStringLiteral("Out"), output, device(output));
-        for (qsizetype i = 0; i < moreOutputs.size(); ++i)
+        for (qsizetype i = 0; inFull && i < moreOutputs.size(); ++i)
             outputs += QStringLiteral(" · ") + portText(QString::number(i + 2), moreOutputs.at(i), device(moreOutputs.at(i)));
         if (!walk.isEmpty())
             outputs = walk + QLatin1Char(' ') + outputs;

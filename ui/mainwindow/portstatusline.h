@@ -6,10 +6,12 @@
 
 // The state line under the form that says how the ports are: for each the
 // number, the device in short and its state ("ready", "lost – retry 2"), the
-// input above the outputs. With outputs keyed in sequence, the outputs' row
-// begins with how far the walk is ("Tx 2/3"). A notice (the transmit time-out's countdown or
-// its release) takes the input's place while it lasts. The whole text, with
-// the devices in full, is in the tooltip.
+// input above output 1. With outputs keyed in sequence, the outputs' row
+// begins with how far the walk is ("Tx 2/3"); the outputs after the first
+// are shown in rows of their own (OutputStateRows). A notice (the transmit
+// time-out's countdown or its release) takes the input's place while it
+// lasts. The whole text, every output with its device in full, is in the
+// tooltip.
 class PortStatusLine : public QLabel
 {
     Q_OBJECT

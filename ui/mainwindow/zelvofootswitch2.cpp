@@ -56,10 +56,12 @@ ZelvoFootswitch2::ZelvoFootswitch2(const PlatformServices &platform, KeyingEngin
     // Two rows of text, not a row of framed panels.
     statusBar()->setStyleSheet(QStringLiteral("QStatusBar::item { border: none; }"));
     statusBar()->addWidget(m_statusLine, 1);
+    m_outputRows = new OutputStateRows(m_ui->centralwidget);
     // The rectangles are the client area: the menu bar comes on top of it,
-    // the port state line below it. The line needs more width than the form
-    // for both ports' devices and states.
-    resize(m_ui->centralwidget->geometry().size().expandedTo(QSize(StateLineWidth, 133))
+    // the outputs' rows and the port state line below it. The line needs
+    // more width than the form for both ports' devices and states; the
+    // height follows the rows (fitToOutputs).
+    resize(m_ui->centralwidget->geometry().size().expandedTo(QSize(StateLineWidth, FormHeight))
            + QSize(0, menuBar()->sizeHint().height() + StateLineHeight));
 
     // Only an item chosen from the list is a port choice. The combo box
@@ -83,6 +85,9 @@ ZelvoFootswitch2::ZelvoFootswitch2(const PlatformServices &platform, KeyingEngin
     // so that an unload before it does not write the choice away.
     ComPortIn = platform.settings->get(RelaySettings::comPortIn);
     ComPortOut = platform.settings->get(RelaySettings::comPortOut);
+    // The rows of the chain as it is until activation configures it, so that
+    // the window is as high as it will be before it is placed.
+    showPortState();
 
     // The first showing, before a position is stored: centred on the screen.
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
@@ -104,7 +109,6 @@ ZelvoFootswitch2::ZelvoFootswitch2(const PlatformServices &platform, KeyingEngin
             m_platform.messages->show(message);
     });
     m_statusLine->setNotice(m_engine.notice());
-    showPortState();
     connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, &ZelvoFootswitch2::focusWindowChanged);
 
     // Precise: the default coarse timer may fire up to 5 % late.
@@ -252,6 +256,27 @@ void ZelvoFootswitch2::showPortState()
         : QString();
     m_statusLine->showPorts(portView(MSComm1, m_engine.inputSupervisor(), ComPortIn),
                             portView(MSComm2, m_engine.outputSupervisor(), ComPortOut), more, walk);
+    // One row per output of the chain, which configure() may have rebuilt.
+    const int rows = m_outputRows->rowCount();
+    m_outputRows->showChain(m_engine, ComPortOut);
+    if (m_outputRows->rowCount() != rows)
+        fitToOutputs();
+}
+
+void ZelvoFootswitch2::fitToOutputs()
+{
+    // The form's controls stay where they are: the window grows downwards.
+    const int rows = m_outputRows->rowCount() * OutputStateRows::RowHeight;
+    m_outputRows->setGeometry(0, FormHeight, width(), rows);
+    resize(width(), menuBar()->sizeHint().height() + FormHeight + rows + StateLineHeight);
+}
+
+void ZelvoFootswitch2::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    // Also reached from setupUi, before the rows exist.
+    if (m_outputRows)
+        m_outputRows->resize(width(), m_outputRows->height());
 }
 
 void ZelvoFootswitch2::closeEvent(QCloseEvent *event)

@@ -3,6 +3,7 @@
 #include "core/keyingengine.h"
 #include "ui/help/helplocator.h"
 #include "ui/mainwindow/activationsequence.h"
+#include "ui/mainwindow/outputstaterows.h"
 #include "ui/mainwindow/portstatusline.h"
 #include "ui/platformservices.h"
 #include "ui/settings/settingswindow.h"
@@ -27,7 +28,10 @@ class ZelvoFootswitch2 : public QMainWindow
     Q_OBJECT
 
 public:
-    // The port state line under the form, in pixels.
+    // The form's rectangles end here; the outputs' rows follow, one per
+    // output, and the window is as high as they need.
+    static constexpr int FormHeight = 133;
+    // The port state line at the bottom, in pixels.
     static constexpr int StateLineHeight = 30;
     static constexpr int StateLineWidth = 250;
 
@@ -69,8 +73,14 @@ public:
 
     void setVisible(bool visible) override;
 
+    // Shows the ports and the outputs' rows as the engine has them now.
+    // Activation calls it after configuring the engine: a rebuilt chain
+    // whose ports stay as they were announces no change of its own.
+    void showPortState();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void chkOnTop_Click();
@@ -84,7 +94,9 @@ private:
     // Both ports are left to the wiring while another window of ours that
     // changes it (About, settings) is open.
     void releasePorts();
-    void showPortState();
+    // Makes the window as high as the form, one row per output and the
+    // state line.
+    void fitToOutputs();
     void showKeying();
 
     PlatformServices m_platform;
@@ -92,6 +104,7 @@ private:
     KeyingEngine &m_engine;
     ActivationSequence m_activation;
     PortStatusLine *m_statusLine = nullptr;
+    OutputStateRows *m_outputRows = nullptr;
     HelpLocator m_helpLocator = HelpLocator::forRunningProgram();
     bool m_firstShowDone = false;
     bool m_unloaded = false;

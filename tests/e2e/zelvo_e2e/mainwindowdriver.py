@@ -33,7 +33,9 @@ BUTTON_RECTS = {
     "rx": (136, 8, 33, 17),
     "tx": (136, 32, 33, 17),
 }
-# The port state line under the form (fixed in the program).
+# One row per output of the chain under the form, then the port state line
+# (fixed in the program).
+OUTPUT_ROW_HEIGHT = 18
 STATE_LINE_HEIGHT = 30
 COMBO_RECTS = {
     "in": (88, 72, 57, 21),   # ComboComIn
@@ -57,9 +59,10 @@ class MainWindowDriver:
     choose_menu_item(menu_letter, item_letter), open_about().
     """
 
-    def __init__(self, rig, timeout=10.0):
+    def __init__(self, rig, timeout=10.0, outputs=1):
         self.rig = rig
         self.timeout = timeout
+        self.outputs = outputs
 
     # -- windows -----------------------------------------------------------
 
@@ -147,7 +150,7 @@ class MainWindowDriver:
     # -- the main window's controls ----------------------------------------
 
     def menu_bar_height(self, window):
-        return self.geometry(window)[3] - CLIENT_HEIGHT - STATE_LINE_HEIGHT
+        return self.geometry(window)[3] - CLIENT_HEIGHT - self.outputs * OUTPUT_ROW_HEIGHT - STATE_LINE_HEIGHT
 
     def click_button(self, name):
         """Clicks the Rx or Tx button of the main window."""
