@@ -68,7 +68,8 @@ CanberraSoundAlert::CanberraSoundAlert(const QString &applicationName, QObject *
 {
     m_thread->setObjectName(QStringLiteral("zelvo-sound"));
     m_worker->moveToThread(m_thread);
-    QObject::connect(m_thread, &QThread::finished, m_worker, [worker = m_worker] { delete worker; },
+    // On the sound thread as it ends: the context goes where it was made.
+    QObject::connect(m_thread, &QThread::finished, m_thread, [worker = m_worker] { delete worker; },
                      Qt::DirectConnection);
     m_thread->start(QThread::LowPriority);
 }

@@ -57,7 +57,7 @@ StationPage::StationPage(PortsPage &ports, const SerialDeviceCatalog &devices, Q
     m_settle.setSingleShot(true);
     m_settle.setInterval(SettleMs);
     connect(&m_settle, &QTimer::timeout, this, &StationPage::portsChanged);
-    m_refreshTimer.setInterval(2000);
+    m_refreshTimer.setInterval(PortsPage::RefreshIntervalMs);
     connect(&m_refreshTimer, &QTimer::timeout, this, &StationPage::refreshDevices);
     showNumbers();
 }
