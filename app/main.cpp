@@ -1,9 +1,11 @@
 #include "core/appinfo.h"
 #include "core/headlessstation.h"
 #include "core/keyingengine.h"
+#include "core/timeoutwarning.h"
 #include "platform/cat/hamlibrig.h"
 #include "core/storedportmappings.h"
 #include "ui/desktopadapters.h"
+#include "platform/desktop/canberrasoundalert.h"
 #include "ui/mainwindow/zelvofootswitch2.h"
 #include "platform/process/fatalsignalrelease.h"
 #include "platform/storage/qsettingsstore.h"
@@ -67,6 +69,11 @@ int runWithoutWindow(int argc, char *argv[])
     KeyingEngine engine(ports);
     QTextStream out(stdout);
     HeadlessStation station(engine, settings, out);
+    // An operating position without a screen may still have a speaker.
+    CanberraSoundAlert sound(AppInfo::title());
+    TimeoutWarning warning(sound);
+    warning.follow(engine);
+    station.showTimeoutWarning(warning);
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &app, [&station, &app] {
         station.stop();
@@ -126,7 +133,13 @@ int main(int argc, char *argv[])
     DesktopAdapters desktop(AppInfo::title());
 
     KeyingEngine engine(ports);
-    ZelvoFootswitch2 window(desktop.services(settings, ports), engine);
+    PlatformServices services = desktop.services(settings, ports);
+    services.mappings = &mappings;
+    ZelvoFootswitch2 window(services, engine);
+    CanberraSoundAlert sound(AppInfo::title());
+    TimeoutWarning warning(sound);
+    warning.follow(engine);
+    QObject::connect(&warning, &TimeoutWarning::countdownChanged, &window, &ZelvoFootswitch2::showTimeoutCountdown);
 
     // A kill, Ctrl+C or a lost terminal ends the program as its close box does.
     TerminationSignals termination;

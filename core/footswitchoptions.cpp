@@ -11,5 +11,6 @@ FootswitchOptions FootswitchOptions::load(const SettingsStore &settings)
     options.debounceMs = S::footswitchDebounceMs(settings.get(S::footswitchDebounceKey));
     options.relayLine = S::relayLine(settings.get(S::relayLineKey));
     options.txTimeoutSeconds = S::txTimeoutSeconds(settings.get(S::txTimeoutKey));
+    options.txTimeoutWarningSeconds = S::txTimeoutWarningSeconds(settings.get(S::txTimeoutWarningKey));
     return options;
 }

@@ -15,6 +15,7 @@ struct FootswitchOptions
     int debounceMs = StationSettings::defaultFootswitchDebounceMs;
     StationSettings::RelayLine relayLine = StationSettings::RelayLine::Rts;
     int txTimeoutSeconds = 0;
+    int txTimeoutWarningSeconds = StationSettings::defaultTxTimeoutWarningSeconds;
 
     static FootswitchOptions load(const SettingsStore &settings);
 };

@@ -1,6 +1,7 @@
 #include "core/headlessstation.h"
 
 #include "core/relaysettings.h"
+#include "core/timeoutwarning.h"
 #include "platform/storage/settingsstore.h"
 
 #include <QDateTime>
@@ -81,6 +82,12 @@ void HeadlessStation::stop()
 {
     m_poll.stop();
     m_engine.shutdown();
+}
+
+void HeadlessStation::showTimeoutWarning(const TimeoutWarning &warning)
+{
+    connect(&warning, &TimeoutWarning::warned, this,
+            [this](int secondsLeft) { write(QStringLiteral("timeout-warning %1").arg(secondsLeft)); });
 }
 
 QString HeadlessStation::stateName(KeyingEngine::State state)

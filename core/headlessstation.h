@@ -7,6 +7,7 @@
 #include <QTimer>
 
 class SettingsStore;
+class TimeoutWarning;
 
 // The keying engine without a window, for an operating position with a
 // footswitch and no screen: it polls the engine and writes every change as
@@ -15,6 +16,7 @@ class SettingsStore;
 //     2026-12-07T18:30:01.123 keyed-by-footswitch footswitch
 //     2026-12-07T18:30:02.456 released footswitch
 //     2026-12-07T18:30:02.456 output Com2 /dev/ttyUSB1 lost
+//     2026-12-07T18:33:01.123 timeout-warning 10
 class HeadlessStation : public QObject
 {
     Q_OBJECT
@@ -30,6 +32,8 @@ public:
     bool start();
     // Releases and closes the ports.
     void stop();
+    // Each warning of the coming time-out as a line, with the seconds left.
+    void showTimeoutWarning(const TimeoutWarning &warning);
 
     static QString stateName(KeyingEngine::State state);
     static QString causeName(KeyingEngine::Cause cause);

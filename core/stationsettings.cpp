@@ -67,6 +67,11 @@ int txTimeoutSeconds(const QString &text)
     return boundedNumber(text, 0, maxTxTimeoutSeconds).value_or(0);
 }
 
+int txTimeoutWarningSeconds(const QString &text)
+{
+    return boundedNumber(text, 0, maxTxTimeoutSeconds).value_or(defaultTxTimeoutWarningSeconds);
+}
+
 SerialPortDevice::InputLine footswitchLine(const QString &text)
 {
     const QString line = text.trimmed().toUpper();

@@ -19,6 +19,7 @@ namespace StationSettings {
 
 // Group "Settings".
 inline const QString txTimeoutKey = QStringLiteral("Tx-Timeout");
+inline const QString txTimeoutWarningKey = QStringLiteral("Tx-Timeout-Warning");
 inline const QString footswitchLineKey = QStringLiteral("Footswitch-Line");
 inline const QString footswitchInvertedKey = QStringLiteral("Footswitch-Inverted");
 inline const QString relayLineKey = QStringLiteral("Relay-Line");
@@ -40,6 +41,8 @@ inline constexpr int maxTxTimeoutSeconds = 3600;
 // What the help suggests: longer than any normal over, short enough that a
 // stuck switch does not hold a frequency for long.
 inline constexpr int suggestedTxTimeoutSeconds = 180;
+// Long enough to finish a sentence and let go before the transmitter drops.
+inline constexpr int defaultTxTimeoutWarningSeconds = 10;
 inline constexpr int defaultFootswitchDebounceMs = 10;
 inline constexpr int maxFootswitchDebounceMs = 500;
 inline constexpr int maxPortMappingLength = 256;
@@ -53,6 +56,9 @@ QString defaultPortDevice(int portNumber);
 
 // Seconds from 1 to 3600; 0 (off) for "0" and for any other text.
 int txTimeoutSeconds(const QString &text);
+// Seconds before the time-out that its warning begins, 0 (off) to 3600; 10
+// for a missing value and for any other text.
+int txTimeoutWarningSeconds(const QString &text);
 // "CTS" (the default), "DSR", "DCD" or "RI", in any case.
 SerialPortDevice::InputLine footswitchLine(const QString &text);
 QString footswitchLineText(SerialPortDevice::InputLine line);

@@ -11,7 +11,10 @@ StoredPortMappings::StoredPortMappings(const SettingsStore &settings)
 PortMappings::Mapping StoredPortMappings::mapping(int portNumber) const
 {
     const QString key = StationSettings::portKey(portNumber);
-    const StoredText stored = m_settings.storedGroupValue(StationSettings::portsGroup, key);
+    const auto unsaved = m_unsaved.constFind(portNumber);
+    const StoredText stored = unsaved != m_unsaved.cend()
+        ? StoredText{*unsaved}
+        : m_settings.storedGroupValue(StationSettings::portsGroup, key);
     const QString text = stored.text.trimmed();
     if (const auto error = StationSettings::portMappingError(stored))
         return {text, QStringLiteral("%1 in [%2] %3: %4")

@@ -2,6 +2,8 @@
 
 #include "platform/serial/systemserialports.h"
 
+#include <QHash>
+
 class SettingsStore;
 
 // The port mappings (group "Ports") and TLS files (group "Tls") of the
@@ -16,6 +18,12 @@ public:
     Mapping mapping(int portNumber) const override;
     Tls tls() const override;
 
+    // Entries of the Settings window not saved yet, by port number, judged
+    // and used in place of the stored ones until cleared: the wiring
+    // assistant opens the devices the user is about to save.
+    void setUnsaved(const QHash<int, QString> &mappings) { m_unsaved = mappings; }
+
 private:
     const SettingsStore &m_settings;
+    QHash<int, QString> m_unsaved;
 };

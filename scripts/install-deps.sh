@@ -6,7 +6,7 @@ set -euo pipefail
 build_packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-svg-dev
-    qt6-qpa-plugins libqt6svg6 libxcb1-dev libhamlib-dev
+    qt6-qpa-plugins libqt6svg6 libxcb1-dev libhamlib-dev libcanberra-dev
 )
 test_packages=(
     xvfb openbox x11-utils xdotool

@@ -10,6 +10,7 @@ class FileProbe;
 class ProgramLauncher;
 class TaskbarPresence;
 class SerialDeviceCatalog;
+class StoredPortMappings;
 
 // The operating system as the windows see it: each a small interface, real
 // in the program and fake in the tests. The windows do not own them.
@@ -25,4 +26,7 @@ struct PlatformServices
     ProgramLauncher *launcher = nullptr;
     TaskbarPresence *taskbar = nullptr;
     SerialDeviceCatalog *devices = nullptr;
+    // What the ports' numbers mean, for the Settings window's entries not
+    // saved yet; none: the wiring assistant opens the stored ones.
+    StoredPortMappings *mappings = nullptr;
 };

@@ -413,5 +413,54 @@ class OneProgramPerUser(MainWindowTestCase):
         self.assertTrue(self.rig.running())
 
 
+class FirstStart(MainWindowTestCase):
+    """No settings file: the station page maps the footswitch and the relay
+    as typed, its wiring assistant tests the relay, and OK opens the
+    station ready to key, having opened nothing else on the way."""
+
+    def setUp(self):
+        self.rig = FootswitchRig(OPTIONS.program, OPTIONS.modemlines, settings_file=False)
+        self.addCleanup(self.rig.close)
+        self.ui = MainWindowDriver(self.rig)
+
+    def test_two_devices_typed_on_the_first_page_and_ok_key_the_relay(self):
+        footswitch, relay = self.rig.port(1), self.rig.port(2)
+        self.start(wait_until_open=False)
+        window = self.ui.wait_for_window("^Settings$")
+        self.ui.wait_until_active(window)
+        self.ui.key("alt+f")
+        self.ui.type_text(footswitch.path)
+        self.ui.key("alt+r")
+        self.ui.type_text(relay.path)
+        # Once both rest, the assistant opens them: the footswitch's supply.
+        self.rig.wait_for_line(footswitch, "DTR", 1, timeout=10.0)
+        self.ui.key("alt+y")  # Test relay, and yes to its question
+        question = self.ui.wait_for_window("^Zelvo-FootSwitch2$")
+        self.ui.wait_until_active(question)
+        self.ui.key("alt+y")
+        self.rig.wait_for_rts(relay, 1)
+        self.rig.wait_for_rts(relay, 0)
+        self.ui.wait_until_active(window)
+        self.ui.key("Return")  # OK, the window's default button
+        self.ui.wait_until_gone(window)
+        self.rig.wait_for_rts(footswitch, 1)
+        self.rig.wait_until_ready()
+        self.rig.wait_ticks(1, port=footswitch)
+
+        self.rig.press(footswitch)
+        self.rig.wait_for_rts(relay, 1)
+        self.rig.release(footswitch)
+        self.rig.wait_for_rts(relay, 0)
+        self.assertEqual((self.rig.read_settings().get("ComPort"), self.rig.read_settings().get("ComPort2")),
+                         ("1", "2"))
+        ports = self.rig.read_settings("Ports")
+        self.assertEqual((ports.get("Com1"), ports.get("Com2")), (footswitch.path, relay.path))
+        # Only the two devices typed: never the machine's own serial ports.
+        opened = self.rig.lines.opens()
+        serial = {path for path in opened if path.startswith(("/dev/tty", "/dev/pts/", "/dev/serial"))}
+        self.assertEqual(serial, {footswitch.path, relay.path}, opened)
+        self.assertEqual(self.terminate_and_wait(), 0)
+
+
 if __name__ == "__main__":
     run_tests(sys.modules[__name__])

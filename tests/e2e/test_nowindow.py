@@ -52,6 +52,21 @@ class NoWindow(ProgramTestCase):
         self.assertEqual(self.rig.rts(self.rig.input), 0, "the footswitch supply left raised")
         self.assertTrue(self.printed("output-unavailable shutdown"))
 
+    def test_prints_each_warning_of_the_time_out_before_it_releases(self):
+        self.rig.close()
+        self.rig = FootswitchRig(OPTIONS.program, OPTIONS.modemlines,
+                                 settings={"ComPort": "1", "ComPort2": "2", "Tx-Timeout": "5",
+                                           "Tx-Timeout-Warning": "4"})
+        self.addCleanup(self.rig.close)
+        self.rig.start("--no-window", display=False)
+        self.rig.wait_until_open()
+        self.rig.press()
+        wait_until(lambda: self.printed("timed-out timeout"), 10.0, message="the time-out")
+        lines = [line.split(" ", 1)[1] for line in self.rig.program_output().splitlines()
+                 if re.search(r" (timeout-warning \d+|timed-out timeout)$", line)]
+        self.assertEqual(lines, ["timeout-warning 4", "timeout-warning 2", "timed-out timeout"])
+        self.assertEqual(self.rig.rts(self.rig.output), 0)
+
     def test_version_and_help(self):
         version = subprocess.run([OPTIONS.program, "--version"], capture_output=True, text=True, timeout=10)
         self.assertEqual((version.returncode, version.stdout), (0, "zelvo-footswitch2 1.0.0\n"))

@@ -146,7 +146,7 @@ class SettingsWindowMapsAPort(RecoveryTestCase):
         settings = ui.wait_for_window("^Settings$")
         ui.wait_until_active(settings)
         # Com3's entry: the third row of the Ports page, after the page's tab.
-        ui.key("Tab", "Tab", "Tab")
+        ui.key("alt+p", "Tab", "Tab", "Tab")
         ui.key("ctrl+a")
         ui.type_text(adapter.path)
         ui.key("Return")

@@ -61,6 +61,12 @@
  * (EIO), as a real device that was unplugged does. Everything that is not one
  * of these requests on a pseudo-terminal slave goes to the real ioctl().
  *
+ * Opens: every open of a path under /dev/ (open, open64, openat, openat64
+ * and their checked forms) is logged, as it is tried, to opens.log in the
+ * same folder: t=<CLOCK_MONOTONIC ns> pid=<pid> path=<path as given>, so that
+ * a test can tell which devices a program reached for, and that it never
+ * touched the machine's own serial ports.
+ *
  * Not modelled: the kernel's raising of RTS and DTR at open and dropping them
  * at the last close (HUPCL); the state file keeps whatever was last written.
  */
@@ -507,4 +513,85 @@ EXPORT int ioctl(int fd, unsigned long request, ...)
     if (result == 0)
         errno = saved; /* a successful call leaves errno as it found it */
     return result;
+}
+
+/* The log of opens (see the top). Written with the next open() in the chain,
+ * never through these wrappers. */
+typedef int (*open_fn)(const char *, int, ...);
+typedef int (*openat_fn)(int, const char *, int, ...);
+
+static void log_open(open_fn next, const char *path)
+{
+    const char *dir = getenv("ZELVO_MODEMLINES_DIR");
+    if (!dir || !*dir || !path || strncmp(path, "/dev/", 5) != 0)
+        return;
+    const int saved = errno;
+    char entry[PATH_MAX + 96];
+    const int size = snprintf(entry, sizeof entry, "t=%lld pid=%ld path=%s\n", clock_ns(CLOCK_MONOTONIC),
+                              (long)getpid(), path);
+    char log[PATH_MAX];
+    snprintf(log, sizeof log, "%s/opens.log", dir);
+    const int fd = next(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+        if (size > 0 && (size_t)size < sizeof entry)
+            (void)write_all(fd, entry, (size_t)size);
+        close(fd);
+    }
+    errno = saved;
+}
+
+static open_fn next_open(void)
+{
+    static open_fn next;
+    if (!next)
+        next = (open_fn)dlsym(RTLD_NEXT, "open");
+    return next;
+}
+
+static mode_t mode_argument(int flags, va_list args)
+{
+    return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, mode_t) : 0;
+}
+
+#define ZELVO_OPEN(name)                                                                                    \
+    EXPORT int name(const char *path, int flags, ...)                                                      \
+    {                                                                                                       \
+        va_list args;                                                                                       \
+        va_start(args, flags);                                                                              \
+        const mode_t mode = mode_argument(flags, args);                                                     \
+        va_end(args);                                                                                       \
+        static open_fn next;                                                                                \
+        if (!next)                                                                                          \
+            next = (open_fn)dlsym(RTLD_NEXT, #name);                                                        \
+        log_open(next_open(), path);                                                                        \
+        return next(path, flags, mode);                                                                     \
+    }
+#define ZELVO_OPENAT(name)                                                                                  \
+    EXPORT int name(int at, const char *path, int flags, ...)                                              \
+    {                                                                                                       \
+        va_list args;                                                                                       \
+        va_start(args, flags);                                                                              \
+        const mode_t mode = mode_argument(flags, args);                                                     \
+        va_end(args);                                                                                       \
+        static openat_fn next;                                                                              \
+        if (!next)                                                                                          \
+            next = (openat_fn)dlsym(RTLD_NEXT, #name);                                                      \
+        log_open(next_open(), path);                                                                        \
+        return next(at, path, flags, mode);                                                                 \
+    }
+
+ZELVO_OPEN(open)
+ZELVO_OPEN(open64)
+ZELVO_OPENAT(openat)
+ZELVO_OPENAT(openat64)
+
+/* The forms _FORTIFY_SOURCE calls: no mode. */
+EXPORT int __open_2(const char *path, int flags)
+{
+    return open(path, flags);
+}
+
+EXPORT int __open64_2(const char *path, int flags)
+{
+    return open64(path, flags);
 }

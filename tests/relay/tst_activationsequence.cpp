@@ -213,8 +213,8 @@ void tst_ActivationSequence::shouldOpenNoPortAtFirstStartUntilPortsPageCloses()
     ZelvoFootswitch2 &window = rig.start();
     QVERIFY(rig.platform.ports.log.isEmpty() && rig.platform.settings.saves().isEmpty());
     SettingsWindow *settings = window.settingsWindow();
-    QCOMPARE(settings->findChild<QTabWidget *>()->currentWidget()->objectName(), QStringLiteral("portsPage"));
-    QVERIFY(settings->findChild<QLabel *>(QStringLiteral("portsGuidance"))->isVisible());
+    QCOMPARE(settings->findChild<QTabWidget *>()->currentWidget()->objectName(), QStringLiteral("stationPage"));
+    QVERIFY(settings->findChild<QLabel *>(QStringLiteral("stationGuidance"))->isVisible());
     // Cancelled, nothing was chosen: still nothing opens.
     settings->reject();
     rig.settle();

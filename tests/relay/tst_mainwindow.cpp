@@ -46,6 +46,10 @@ private slots:
     // the outputs' rows
     void shouldShowEveryOutputInARowInsideTheWindow_data();
     void shouldShowEveryOutputInARowInsideTheWindow();
+    // keys and the time-out's countdown
+    void shouldKeyAndReleaseByKeysAsTheButtonsDo_data();
+    void shouldKeyAndReleaseByKeysAsTheButtonsDo();
+    void shouldShowTheCountdownOnTheForm();
 
 private:
     static void activate(QWidget *window);
@@ -255,7 +259,7 @@ void tst_MainWindow::shouldShowTheLinesAndTestTheRelayChosenOnTheKeyingPage()
     m_rig->input().dsr = true;
     m_rig->form().mnuSettings->trigger();
     SettingsWindow *settings = window.settingsWindow();
-    settings->findChild<QTabWidget *>(QStringLiteral("settingsTabs"))->setCurrentIndex(1);
+    settings->findChild<QTabWidget *>(QStringLiteral("settingsTabs"))->setCurrentIndex(2);
     settings->findChild<QComboBox *>(QStringLiteral("relayLine"))->setCurrentIndex(relayLine);
     m_rig->settle();
     QVERIFY(m_rig->engine.isOpenForWiring());
@@ -362,7 +366,7 @@ void tst_MainWindow::shouldShowEveryOutputInARowInsideTheWindow_data()
     QTest::newRow("3, one absent") << QStringList{"3", "5"} << two + QStringList{"not ready 3 Com5: not available – retrying"};
     QTest::newRow("4, a radio") << QStringList{"3", "4", "CAT"}
                                 << two + QStringList{"released 3 Com4: ready",
-                                                     "not ready 4 No radio by CAT in this build.: not available – retrying"};
+                                                     "released 4 CAT fake: ready"};
 }
 
 void tst_MainWindow::shouldShowEveryOutputInARowInsideTheWindow()
@@ -406,6 +410,46 @@ void tst_MainWindow::shouldShowEveryOutputInARowInsideTheWindow()
     m_rig->activate();
     QCOMPARE(window.findChildren<QLabel *>(QRegularExpression("^outputName")).size(), 1);
     QCOMPARE(window.height(), single.window->height());
+}
+
+void tst_MainWindow::shouldKeyAndReleaseByKeysAsTheButtonsDo_data()
+{
+    QTest::addColumn<bool>("keyedBefore");
+    QTest::addColumn<QKeyCombination>("key");
+    QTest::addColumn<bool>("keyedAfter");
+    QTest::newRow("Ctrl+T keys") << false << (Qt::CTRL | Qt::Key_T) << true;
+    QTest::newRow("Ctrl+R releases") << true << (Qt::CTRL | Qt::Key_R) << false;
+    QTest::newRow("Esc releases") << true << QKeyCombination(Qt::Key_Escape) << false;
+    QTest::newRow("T alone keys nothing") << false << QKeyCombination(Qt::Key_T) << false;
+    QTest::newRow("R alone releases nothing") << true << QKeyCombination(Qt::Key_R) << true;
+}
+
+void tst_MainWindow::shouldKeyAndReleaseByKeysAsTheButtonsDo()
+{
+    QFETCH(bool, keyedBefore);
+    QFETCH(QKeyCombination, key);
+    QFETCH(bool, keyedAfter);
+    ZelvoFootswitch2 &window = m_rig->start();
+    activate(&window);
+    if (keyedBefore)
+        m_rig->form().cmdTx->click();
+    QCOMPARE(m_rig->output().rts, keyedBefore);
+    QTest::keyClick(&window, key.key(), key.keyboardModifiers());
+    QCOMPARE(m_rig->output().rts, keyedAfter);
+    QCOMPARE(m_rig->engine.state() == KeyingEngine::State::KeyedByOperator, keyedAfter);
+}
+
+void tst_MainWindow::shouldShowTheCountdownOnTheForm()
+{
+    ZelvoFootswitch2 &window = m_rig->start();
+    QLabel *countdown = window.timeoutCountdown();
+    window.showTimeoutCountdown(7);
+    QVERIFY(countdown->isVisible());
+    QCOMPARE(countdown->text(), QStringLiteral("Tx time-out in 7 s"));
+    // Inside the form at its default size, not under the menu or the state line.
+    QVERIFY(window.centralWidget()->rect().contains(countdown->geometry()));
+    window.showTimeoutCountdown(0);
+    QVERIFY(!countdown->isVisible());
 }
 
 QTEST_MAIN(tst_MainWindow)

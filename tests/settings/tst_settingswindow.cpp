@@ -55,9 +55,11 @@ SerialDeviceInfo builtInPort()
 // The entries and boxes of one window, found by the names tests know them by.
 struct SettingsWindowRig
 {
+    // On page Ports, which these tests are about unless they say otherwise.
     SettingsWindowRig(SettingsStore &settings, SerialDeviceCatalog &devices)
         : window(settings, devices)
     {
+        window.findChild<QTabWidget *>()->setCurrentWidget(window.findChild<QWidget *>(QStringLiteral("portsPage")));
     }
 
     QComboBox *device(int port) const
@@ -211,6 +213,10 @@ private slots:
     void shouldHaveSavedValuesInTheFileOnOk();
     void shouldRefuseABadStoredValueInTheWindowAndAtStart_data();
     void shouldRefuseABadStoredValueInTheWindowAndAtStart();
+
+    // Station
+    void shouldGiveTheStationsChoicesPortNumbers_data();
+    void shouldGiveTheStationsChoicesPortNumbers();
 
 private:
     QString writeFile(const QString &name, const QByteArray &content, QFile::Permissions permissions);
@@ -874,6 +880,63 @@ void tst_SettingsWindow::shouldRefuseABadStoredValueInTheWindowAndAtStart()
     QFETCH(QString, shown);
     QVERIFY2(device->errorString().contains(key.mid(key.indexOf(QLatin1Char('/')) + 1)), qPrintable(device->errorString()));
     QVERIFY2(device->errorString().contains(shown), qPrintable(device->errorString()));
+}
+
+void tst_SettingsWindow::shouldGiveTheStationsChoicesPortNumbers_data()
+{
+    QTest::addColumn<QStringList>("stored"); // "Key=value"
+    QTest::addColumn<QString>("footswitch"); // typed; empty: left alone
+    QTest::addColumn<QString>("relay");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QStringList>("saved"); // the numbers and Com1 to Com4 after OK
+    const QString usb0 = QStringLiteral("/dev/ttyUSB0");
+    const QString remote = QStringLiteral("rfc2217://remote:2217");
+    QTest::newRow("nothing mapped: Com1 and Com2")
+        << QStringList{} << usb0 << remote << true
+        << QStringList{"ComPort=1", "ComPort2=2", "Ports/Com1=" + usb0, "Ports/Com2=" + remote};
+    QTest::newRow("Com1 taken: the next free ones")
+        << QStringList{"Ports/Com1=/dev/ttyACM0"} << usb0 << remote << true
+        << QStringList{"ComPort=2", "ComPort2=3", "Ports/Com1=/dev/ttyACM0", "Ports/Com2=" + usb0,
+                       "Ports/Com3=" + remote};
+    QTest::newRow("a stored number keeps its number, the other its device")
+        << QStringList{"ComPort=3", "ComPort2=4", "Ports/Com3=/dev/ttyUSB5", "Ports/Com4=/dev/ttyUSB6"} << usb0
+        << QString() << true
+        << QStringList{"ComPort=3", "ComPort2=4", "Ports/Com3=" + usb0, "Ports/Com4=/dev/ttyUSB6"};
+    QTest::newRow("both on the default 1: the relay takes a free number")
+        << QStringList{"ComPort=1", "ComPort2=1"} << QString() << usb0 << true
+        << QStringList{"ComPort=1", "ComPort2=2", "Ports/Com2=" + usb0};
+    QTest::newRow("one device for both: refused") << QStringList{} << usb0 << usb0 << false << QStringList{};
+}
+
+void tst_SettingsWindow::shouldGiveTheStationsChoicesPortNumbers()
+{
+    QFETCH(QStringList, stored);
+    QFETCH(QString, footswitch);
+    QFETCH(QString, relay);
+    QFETCH(bool, accepted);
+    QFETCH(QStringList, saved);
+    for (const QString &entry : std::as_const(stored))
+        m_settings.values.insert(entry.section(u'=', 0, 0), entry.section(u'=', 1));
+    SettingsWindowRig rig(m_settings, m_devices);
+    rig.window.findChild<QTabWidget *>()->setCurrentIndex(0);
+    rig.window.show();
+    for (const auto &[name, text] : {std::pair{"footswitchDevice", footswitch}, std::pair{"relayDevice", relay}}) {
+        if (text.isEmpty())
+            continue;
+        QLineEdit *edit = rig.child<QComboBox>(name)->lineEdit();
+        edit->clear();
+        QTest::keyClicks(edit, text); // each key an edit, as typed
+    }
+    QCOMPARE(rig.okButton()->isEnabled(), accepted);
+    if (!accepted)
+        return;
+    rig.okButton()->click();
+    QStringList after;
+    for (const char *key : {"ComPort", "ComPort2", "Ports/Com1", "Ports/Com2", "Ports/Com3", "Ports/Com4"}) {
+        if (m_settings.values.contains(QLatin1String(key)))
+            after.append(QLatin1String(key) + u'=' + m_settings.values.value(QLatin1String(key)));
+    }
+    QCOMPARE(after, saved);
 }
 
 QTEST_MAIN(tst_SettingsWindow)

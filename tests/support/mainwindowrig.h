@@ -2,6 +2,7 @@
 
 #include "ui/mainwindow/zelvofootswitch2.h"
 #include "support/fakeplatform.h"
+#include "support/fakeradiooutput.h"
 #include "ui_zelvofootswitch2.h"
 
 #include <memory>
@@ -15,7 +16,12 @@ struct MainWindowRig
     std::unique_ptr<ZelvoFootswitch2> window;
 
     // One tick per edge: a test that is about debouncing stores its own value.
-    MainWindowRig() { platform.settings.values.insert(QStringLiteral("Footswitch-Debounce"), QStringLiteral("0")); }
+    MainWindowRig()
+    {
+        platform.settings.values.insert(QStringLiteral("Footswitch-Debounce"), QStringLiteral("0"));
+        // A radio in memory: no window test reaches for Hamlib.
+        engine.setRadioMaker([](const RigAddress &) { return std::make_unique<FakeRadioOutput>(); });
+    }
 
     // Creates and shows the window, which runs the first activation, and
     // lets the ports' opens finish.

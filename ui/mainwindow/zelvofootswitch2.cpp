@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QScreen>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QWindow>
 
@@ -99,6 +100,28 @@ ZelvoFootswitch2::ZelvoFootswitch2(const PlatformServices &platform, KeyingEngin
     connect(m_ui->chkOnTop, &QCheckBox::stateChanged, this, &ZelvoFootswitch2::chkOnTop_Click);
     connect(m_ui->cmdTx, &QPushButton::clicked, this, &ZelvoFootswitch2::cmdTx_Click);
     connect(m_ui->cmdRx, &QPushButton::clicked, this, &ZelvoFootswitch2::cmdRx_Click);
+    // The keys do what the buttons do, while this window has the focus.
+    const auto addKey = [this](const QKeySequence &key, void (ZelvoFootswitch2::*slot)()) {
+        auto *shortcut = new QShortcut(key, this);
+        connect(shortcut, &QShortcut::activated, this, slot);
+    };
+    addKey(QKeySequence(Qt::CTRL | Qt::Key_T), &ZelvoFootswitch2::cmdTx_Click);
+    addKey(QKeySequence(Qt::CTRL | Qt::Key_R), &ZelvoFootswitch2::cmdRx_Click);
+    addKey(QKeySequence(Qt::Key_Escape), &ZelvoFootswitch2::cmdRx_Click);
+    m_ui->cmdTx->setToolTip(QStringLiteral("Keys the transmitter (Ctrl+T)"));
+    m_ui->cmdRx->setToolTip(QStringLiteral("Releases the transmitter (Ctrl+R, Esc)"));
+
+    // In the band between the always-on-top box and the port choices, big
+    // enough to be read from the operating chair.
+    m_countdown = new QLabel(m_ui->centralwidget);
+    m_countdown->setObjectName(QStringLiteral("timeoutCountdown"));
+    m_countdown->setGeometry(8, 50, 164, 20);
+    QFont countdownFont = dialogFont;
+    countdownFont.setBold(true);
+    countdownFont.setPointSizeF(10);
+    m_countdown->setFont(countdownFont);
+    m_countdown->setStyleSheet(QStringLiteral("color: white; background: #c02000; padding-left: 4px;"));
+    m_countdown->hide();
     connect(&m_engine, &KeyingEngine::footswitchChanged, this, &ZelvoFootswitch2::Check1_Click);
     connect(&m_engine, &KeyingEngine::stateChanged, this, &ZelvoFootswitch2::showKeying);
     connect(&m_engine, &KeyingEngine::outputsKeyedChanged, this, &ZelvoFootswitch2::showKeying);
@@ -147,6 +170,12 @@ void ZelvoFootswitch2::cmdTx_Click()
 void ZelvoFootswitch2::cmdRx_Click()
 {
     m_engine.operatorRelease();
+}
+
+void ZelvoFootswitch2::showTimeoutCountdown(int secondsLeft)
+{
+    m_countdown->setText(QStringLiteral("Tx time-out in %1 s").arg(secondsLeft));
+    m_countdown->setVisible(secondsLeft > 0);
 }
 
 void ZelvoFootswitch2::showKeying()
@@ -355,9 +384,10 @@ void ZelvoFootswitch2::mnuSettings_Click()
     m_settingsWindow = new SettingsWindow(*m_platform.settings, *m_platform.devices, this);
     m_settingsWindow->setAttribute(Qt::WA_DeleteOnClose);
     m_settingsWindow->setTlsPeerSummary(m_tlsPeerSummary);
-    // Not at a first start: no port has been chosen yet, and none is opened.
-    if (!m_firstStartPending)
-        m_settingsWindow->setWiring(m_engine, *m_platform.messages, ComPortIn, ComPortOut);
+    // At a first start no port has been chosen yet: the assistant waits for
+    // the station page's choice.
+    m_settingsWindow->setWiring(m_engine, *m_platform.messages, m_firstStartPending ? QString() : ComPortIn,
+                                m_firstStartPending ? QString() : ComPortOut, m_platform.mappings);
     connect(m_settingsWindow, &QDialog::finished, this, [this](int result) {
         if (m_unloaded)
             return;

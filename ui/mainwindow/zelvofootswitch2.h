@@ -22,7 +22,8 @@ QT_END_NAMESPACE
 // two port choices and the always-on-top box. It is a view of the keying
 // engine: it shows what the engine says (the footswitch in Check1 and the
 // lamp, the keying in the markers, the ports in the state line) and forwards
-// the Tx and Rx clicks. Its poll timer drives the engine.
+// the Tx and Rx clicks, and their keys: Ctrl+T keys, Ctrl+R and Esc release.
+// Its poll timer drives the engine.
 class ZelvoFootswitch2 : public QMainWindow
 {
     Q_OBJECT
@@ -70,6 +71,10 @@ public:
     void Check1_Click(bool pressed);
     void cmdTx_Click();
     void cmdRx_Click();
+    // The transmit time-out's countdown on the form, over the empty band
+    // under the always-on-top box; 0 hides it.
+    void showTimeoutCountdown(int secondsLeft);
+    QLabel *timeoutCountdown() const { return m_countdown; }
 
     void setVisible(bool visible) override;
 
@@ -105,6 +110,7 @@ private:
     ActivationSequence m_activation;
     PortStatusLine *m_statusLine = nullptr;
     OutputStateRows *m_outputRows = nullptr;
+    QLabel *m_countdown = nullptr;
     HelpLocator m_helpLocator = HelpLocator::forRunningProgram();
     bool m_firstShowDone = false;
     bool m_unloaded = false;

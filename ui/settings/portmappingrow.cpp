@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSignalBlocker>
+#include <QScopedValueRollback>
 #include <QStyle>
 
 namespace {
@@ -57,15 +58,26 @@ void setNote(QLabel *label, const QString &text, NoteKind kind)
 
 PortMappingRow::PortMappingRow(int portNumber, QGridLayout *grid, int row, const SerialDeviceCatalog &devices,
                                QObject *parent)
+    : PortMappingRow(QStringLiteral("Com%1:").arg(portNumber),
+                     StationSettings::portKey(portNumber).toLower(), grid, row, devices, parent)
+{
+    m_portNumber = portNumber;
+    setPlaceholder(StationSettings::defaultPortDevice(portNumber));
+    m_device->setToolTip(QStringLiteral(
+        "A serial device (/dev/ttyUSB0, /dev/serial/by-id/...), or a port on a network serial server:\n"
+        "rfc2217://HOST:PORT, or rfc2217+tls://HOST:PORT for an encrypted link.\n"
+        "Empty: the built-in %1.").arg(StationSettings::defaultPortDevice(portNumber)));
+}
+
+PortMappingRow::PortMappingRow(const QString &label, const QString &name, QGridLayout *grid, int row,
+                               const SerialDeviceCatalog &devices, QObject *parent)
     : QObject(parent)
-    , m_portNumber(portNumber)
     , m_devices(devices)
 {
-    const QString key = StationSettings::portKey(portNumber);
-    auto *name = new QLabel(QStringLiteral("Com%1:").arg(portNumber));
+    m_name = new QLabel(label);
 
     m_device = new QComboBox;
-    m_device->setObjectName(key.toLower() + QStringLiteral("Device"));
+    m_device->setObjectName(name + QStringLiteral("Device"));
     m_device->setEditable(true);
     // Enter confirms the window; it must not add the typed text to the list.
     m_device->setInsertPolicy(QComboBox::NoInsert);
@@ -74,15 +86,13 @@ PortMappingRow::PortMappingRow(int portNumber, QGridLayout *grid, int row, const
     m_device->setItemDelegate(new DeviceItemDelegate(m_device));
     m_device->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     m_device->setMinimumContentsLength(44);
-    m_device->lineEdit()->setPlaceholderText(StationSettings::defaultPortDevice(portNumber));
     m_device->setToolTip(QStringLiteral(
         "A serial device (/dev/ttyUSB0, /dev/serial/by-id/...), or a port on a network serial server:\n"
-        "rfc2217://HOST:PORT, or rfc2217+tls://HOST:PORT for an encrypted link.\n"
-        "Empty: the built-in %1.").arg(StationSettings::defaultPortDevice(portNumber)));
-    name->setBuddy(m_device);
+        "rfc2217://HOST:PORT, or rfc2217+tls://HOST:PORT for an encrypted link."));
+    m_name->setBuddy(m_device);
 
     m_heartbeat = new QCheckBox(QStringLiteral("Heartbeat"));
-    m_heartbeat->setObjectName(key.toLower() + QStringLiteral("Heartbeat"));
+    m_heartbeat->setObjectName(name + QStringLiteral("Heartbeat"));
     m_heartbeat->setChecked(true);
     m_heartbeat->setToolTip(QStringLiteral(
         "Sends a harmless byte now and then so that a broken network link is noticed.\n"
@@ -94,22 +104,46 @@ PortMappingRow::PortMappingRow(int portNumber, QGridLayout *grid, int row, const
     m_heartbeat->setVisible(false);
 
     m_note = new QLabel;
-    m_note->setObjectName(key.toLower() + QStringLiteral("Note"));
+    m_note->setObjectName(name + QStringLiteral("Note"));
     m_note->setWordWrap(true);
     m_note->setMinimumWidth(300);
     m_note->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
-    grid->addWidget(name, row, 0);
+    grid->addWidget(m_name, row, 0);
     grid->addWidget(m_device, row, 1);
     grid->addWidget(m_heartbeat, row, 2);
     grid->addWidget(m_note, row, 3);
 
-    connect(m_device, &QComboBox::editTextChanged, this, &PortMappingRow::onTextChanged);
+    connect(m_device, &QComboBox::editTextChanged, this, [this] {
+        onTextChanged();
+        if (!m_settingText)
+            emit edited();
+    });
     onTextChanged();
+}
+
+void PortMappingRow::setText(const QString &text)
+{
+    if (text == mapping())
+        return;
+    m_settingText = true;
+    m_device->setEditText(text);
+    m_settingText = false;
+}
+
+void PortMappingRow::setLabel(const QString &label)
+{
+    m_name->setText(label);
+}
+
+void PortMappingRow::setPlaceholder(const QString &text)
+{
+    m_device->lineEdit()->setPlaceholderText(text);
 }
 
 void PortMappingRow::load(const SettingsStore &settings)
 {
+    const QScopedValueRollback<bool> loading(m_settingText, true);
     const QString key = StationSettings::portKey(m_portNumber);
     m_stored = settings.storedGroupValue(StationSettings::portsGroup, key);
     m_stored.text = m_stored.text.trimmed();
@@ -216,7 +250,8 @@ void PortMappingRow::updateNote()
 void PortMappingRow::onTextChanged()
 {
     const QString text = mapping();
-    m_heartbeat->setVisible(StationSettings::isNetworkMapping(text));
+    // A role's row leaves the heartbeat to its port number's row.
+    m_heartbeat->setVisible(m_portNumber > 0 && StationSettings::isNetworkMapping(text));
     updateNote();
     const bool valid = !StationSettings::portMappingError(entered()).has_value();
     if (valid != m_valid) {

@@ -22,11 +22,22 @@ public:
     // Adds its widgets to `grid` at `row`; they belong to the grid's widget.
     PortMappingRow(int portNumber, QGridLayout *grid, int row, const SerialDeviceCatalog &devices,
                    QObject *parent = nullptr);
+    // A row that stands for a role rather than a number (the footswitch, the
+    // relay): `label` beside it, `name` begins its widgets' object names. It
+    // has no heartbeat box, and neither loads nor saves: its owner does.
+    PortMappingRow(const QString &label, const QString &name, QGridLayout *grid, int row,
+                   const SerialDeviceCatalog &devices, QObject *parent = nullptr);
 
     void load(const SettingsStore &settings);
     void save(SettingsStore &settings) const;
 
     bool isValid() const;
+    // Whether the entry differs from what was loaded.
+    bool isEdited() const { return mapping() != m_stored.text; }
+    // Shows `text` without counting it as the user's edit.
+    void setText(const QString &text);
+    void setLabel(const QString &label);
+    void setPlaceholder(const QString &text);
     // The entry as it will be saved.
     QString mapping() const;
 
@@ -39,12 +50,16 @@ public:
 
 signals:
     void validityChanged();
+    // The user changed the entry (not load() or setText()).
+    void edited();
 
 private:
     void onTextChanged();
     StoredText entered() const;
 
     int m_portNumber = 0;
+    QLabel *m_name = nullptr;
+    bool m_settingText = false;
     const SerialDeviceCatalog &m_devices;
     QComboBox *m_device = nullptr;
     QCheckBox *m_heartbeat = nullptr;

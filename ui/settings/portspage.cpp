@@ -63,6 +63,36 @@ bool PortsPage::isValid() const
     return std::all_of(m_rows.cbegin(), m_rows.cend(), [](const PortMappingRow *row) { return row->isValid(); });
 }
 
+QString PortsPage::mapping(int number) const
+{
+    return m_rows.at(number - StationSettings::firstPort)->mapping();
+}
+
+void PortsPage::setMapping(int number, const QString &text)
+{
+    m_rows.at(number - StationSettings::firstPort)->setText(text);
+}
+
+QList<int> PortsPage::freeNumbers() const
+{
+    QList<int> free;
+    for (int number = StationSettings::firstPort; number <= StationSettings::lastPort; ++number) {
+        if (mapping(number).isEmpty())
+            free.append(number);
+    }
+    return free;
+}
+
+QHash<int, QString> PortsPage::unsavedMappings() const
+{
+    QHash<int, QString> unsaved;
+    for (int number = StationSettings::firstPort; number <= StationSettings::lastPort; ++number) {
+        if (m_rows.at(number - StationSettings::firstPort)->isEdited())
+            unsaved.insert(number, mapping(number));
+    }
+    return unsaved;
+}
+
 void PortsPage::showGuidance(const QString &text)
 {
     m_guidance->setText(text);

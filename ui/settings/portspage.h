@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QTimer>
 #include <QWidget>
 
@@ -23,6 +24,15 @@ public:
     void load(const SettingsStore &settings);
     void save(SettingsStore &settings) const;
     bool isValid() const;
+
+    // The entry of port number `number` (1 to 9) as it will be saved.
+    QString mapping(int number) const;
+    // Sets the entry of a port number for another page (the station's).
+    void setMapping(int number, const QString &text);
+    // The numbers whose entry is empty now, in order.
+    QList<int> freeNumbers() const;
+    // The entries that differ from the file, by number.
+    QHash<int, QString> unsavedMappings() const;
 
     // A line above the others that says what to do now; hidden until given.
     void showGuidance(const QString &text);

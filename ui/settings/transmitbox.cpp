@@ -25,21 +25,34 @@ TransmitBox::TransmitBox(QWidget *parent)
         .arg(StationSettings::suggestedTxTimeoutSeconds);
     m_timeout->setToolTip(help);
 
+    m_warning = new QSpinBox;
+    m_warning->setObjectName(QStringLiteral("txTimeoutWarning"));
+    m_warning->setRange(0, StationSettings::maxTxTimeoutSeconds);
+    m_warning->setSpecialValueText(QStringLiteral("Off"));
+    m_warning->setSuffix(QStringLiteral(" s before"));
+    m_warning->setToolTip(QStringLiteral(
+        "Sounds the desktop's warning every 2 s from this long before the time-out until it comes or "
+        "you let go, and another sound when it releases. Off: silent."));
+
     auto *hint = new QLabel(help);
     hint->setWordWrap(true);
 
     auto *layout = new QFormLayout(this);
     layout->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
     layout->addRow(QStringLiteral("&Time-out:"), m_timeout);
+    layout->addRow(QStringLiteral("&Warning:"), m_warning);
     layout->addRow(hint);
 }
 
 void TransmitBox::load(const SettingsStore &settings)
 {
     m_timeout->setValue(StationSettings::txTimeoutSeconds(settings.get(StationSettings::txTimeoutKey)));
+    m_warning->setValue(
+        StationSettings::txTimeoutWarningSeconds(settings.get(StationSettings::txTimeoutWarningKey)));
 }
 
 void TransmitBox::save(SettingsStore &settings) const
 {
     settings.save(StationSettings::txTimeoutKey, QString::number(m_timeout->value()));
+    settings.save(StationSettings::txTimeoutWarningKey, QString::number(m_warning->value()));
 }

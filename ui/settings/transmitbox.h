@@ -7,7 +7,7 @@ class SettingsStore;
 
 // The transmit time-out: how long the transmitter may stay keyed before the
 // relay lets go by itself, so that a jammed footswitch does not hold a
-// frequency for ever.
+// frequency for ever, and how long before that a sound warns the operator.
 class TransmitBox : public QGroupBox
 {
     Q_OBJECT
@@ -20,4 +20,5 @@ public:
 
 private:
     QSpinBox *m_timeout = nullptr;
+    QSpinBox *m_warning = nullptr;
 };

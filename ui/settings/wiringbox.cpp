@@ -122,13 +122,6 @@ void WiringBox::setEngine(KeyingEngine &engine, Messages &messages, const QStrin
 {
     m_engine = &engine;
     m_messages = &messages;
-    m_inputPort = inputPort;
-    m_outputPort = outputPort;
-    m_note->setText(QStringLiteral("RTS and DTR of Com%1 are on as the footswitch's supply. The footswitch "
-                                   "keys nothing while this page is open.")
-                        .arg(inputPort));
-    m_footswitchPort->setText(QStringLiteral("Footswitch, Com%1:").arg(inputPort));
-    m_relayPort->setText(QStringLiteral("Relay, Com%1:").arg(outputPort));
     // Not a read: the engine is in the middle of a transition when it says so.
     connect(m_engine, &KeyingEngine::stateChanged, this, &WiringBox::showRelay);
     connect(m_engine, &KeyingEngine::outputsKeyedChanged, this, &WiringBox::showRelay);
@@ -136,7 +129,23 @@ void WiringBox::setEngine(KeyingEngine &engine, Messages &messages, const QStrin
     // Detect is ready as soon as the footswitch can be heard. Queued, as the
     // engine says so in the middle of opening the port.
     connect(m_engine, &KeyingEngine::portsChanged, this, &WiringBox::readLines, Qt::QueuedConnection);
-    setVisible(true);
+    setPorts(inputPort, outputPort);
+}
+
+void WiringBox::setPorts(const QString &inputPort, const QString &outputPort)
+{
+    // Open already: the numbers, or what they mean, have changed.
+    const bool reopen = m_open;
+    m_inputPort = inputPort;
+    m_outputPort = outputPort;
+    m_note->setText(QStringLiteral("RTS and DTR of Com%1 are on as the footswitch's supply. The footswitch "
+                                   "keys nothing while this page is open.")
+                        .arg(inputPort));
+    m_footswitchPort->setText(QStringLiteral("Footswitch, Com%1:").arg(inputPort));
+    m_relayPort->setText(QStringLiteral("Relay, Com%1:").arg(outputPort));
+    if (reopen)
+        reopenWiring();
+    setVisible(!inputPort.isEmpty() && !outputPort.isEmpty());
 }
 
 void WiringBox::showEvent(QShowEvent *event)
@@ -155,8 +164,9 @@ void WiringBox::hideEvent(QHideEvent *event)
 
 void WiringBox::openWiring()
 {
-    if (!m_engine || m_open)
+    if (!m_engine || m_open || m_inputPort.isEmpty() || m_outputPort.isEmpty())
         return;
+    emit aboutToOpen();
     m_open = true;
     // The relay line as chosen on the page, saved or not: the test keys the
     // line the user is about to save.

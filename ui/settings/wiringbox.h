@@ -41,10 +41,18 @@ public:
     // The engine to work through and the port numbers ("1" to "9") the main
     // window uses; the box stays hidden without them.
     void setEngine(KeyingEngine &engine, Messages &messages, const QString &inputPort, const QString &outputPort);
+    // Other port numbers, as chosen on the station page; either empty hides
+    // the box. Open for wiring, it opens them at once.
+    void setPorts(const QString &inputPort, const QString &outputPort);
 
     void detect();
     void testRelay();
     bool isListening() const { return m_detector.has_value(); }
+
+signals:
+    // Right before the box opens the ports: the last moment to say what
+    // their numbers mean.
+    void aboutToOpen();
 
 protected:
     void showEvent(QShowEvent *event) override;

@@ -67,7 +67,10 @@ class FootswitchRig:
     libzelvo_modemlines.so; `settings` holds the "Settings" keys to store
     before the start (default ComPort=1, ComPort2=2, so both ports open
     cleanly; pass {} for a clean store); `absent` is a set of port numbers
-    without a device; `env` adds to the program's environment.
+    without a device; `env` adds to the program's environment;
+    `settings_file=False` starts with no settings file at all, as a first
+    start does (every number then means the machine's own port: the test
+    must prove from rig.lines.opens() that none was touched).
 
     DISPLAY must be set (run under tests/with-xserver.sh).
 
@@ -103,7 +106,7 @@ class FootswitchRig:
     whose title matches (xdotool); window_title(wid).
     """
 
-    def __init__(self, program, modemlines, settings=None, absent=(), env=None, pluggable=()):
+    def __init__(self, program, modemlines, settings=None, absent=(), env=None, pluggable=(), settings_file=True):
         self.program = os.path.abspath(program)
         self.modemlines = os.path.abspath(modemlines)
         self.settings = {"ComPort": "1", "ComPort2": "2"} if settings is None else dict(settings)
@@ -113,6 +116,7 @@ class FootswitchRig:
         self.pluggable = set(pluggable)
         self._unplugged = set()
         self.extra_env = dict(env or {})
+        self.settings_file = settings_file
         self.process = None
         self._ports = {}
         self._workdir = tempfile.mkdtemp(prefix="zelvo-e2e-")
@@ -131,7 +135,8 @@ class FootswitchRig:
                 self._ports[number] = PseudoPort()
         for number in self.pluggable:
             os.symlink(self._ports[number].path, self.stable_path(number))
-        self._write_initial_settings()
+        if settings_file:
+            self._write_initial_settings()
 
     # -- context -----------------------------------------------------------
 
@@ -369,7 +374,8 @@ class FootswitchRig:
         program sees no X or Wayland server at all."""
         if self.running():
             raise RuntimeError("already started")
-        self._check_every_port_mapped()
+        if self.settings_file:
+            self._check_every_port_mapped()
         env = self.environment()
         if not display:
             for name in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"):

@@ -122,6 +122,15 @@ class ModemLines:
         """The program's waits for a line change that returned on a change."""
         return [e for e in self.log(device) if e.op == "woke"]
 
+    def opens(self):
+        """Every path under /dev/ the program tried to open, in order."""
+        try:
+            with open(os.path.join(self.directory, "opens.log"), encoding="utf-8") as f:
+                raw = f.read()
+        except FileNotFoundError:
+            return []
+        return [line.split(" path=", 1)[1] for line in raw.split("\n")[:-1] if " path=" in line]
+
     def wait_pending(self, device):
         """Whether the program is inside a wait for a line change on a device:
         its last wait began and has neither woken nor ended."""
