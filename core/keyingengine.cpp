@@ -240,10 +240,6 @@ void KeyingEngine::sharePortsBetweenOutputs(std::optional<qint16> firstOutputPor
     // line on the earlier one's open. A port that feeds a footswitch or the
     // inhibit raises RTS and DTR as their supply, which would key a relay
     // there: such an output is refused, with the clash named.
-    const std::optional<qint16> input = RelaySettings::portNumber(m_inputPort);
-    const std::optional<qint16> inhibit = m_inhibitSettings.enabled
-        ? RelaySettings::portNumber(m_inhibitSettings.port)
-        : std::nullopt;
     for (size_t index = 1; index < m_chain.size(); ++index) {
         auto *relay = qobject_cast<SerialRelayOutput *>(m_chain.at(index));
         if (!relay || relay->state() != PortSupervisor::State::Closed || relay->line().isOpen())
@@ -254,18 +250,11 @@ void KeyingEngine::sharePortsBetweenOutputs(std::optional<qint16> firstOutputPor
                                  .arg(port)
                                  .arg(StationSettings::relayLineText(relay->relayLine()));
         SerialRelayOutput *owner = nullptr;
+        SequenceSettings::Output asSet;
+        asSet.port = QString::number(port);
         QString clash;
-        if (port == input) {
-            clash = QStringLiteral("%1 is not available: COM %2 is the footswitch's port, whose supply (RTS and DTR "
-                                   "high) would key the relay.")
-                        .arg(name)
-                        .arg(port);
-        } else if (port == inhibit) {
-            clash = QStringLiteral("%1 is not available: COM %2 is the inhibit input's port, whose supply (RTS and "
-                                   "DTR high) would key the relay.")
-                        .arg(name)
-                        .arg(port);
-        }
+        if (const std::optional<QString> supply = SequenceSettings::supplyClash(asSet, m_inputPort, m_inhibitSettings))
+            clash = QStringLiteral("%1 is not available: %2").arg(name, *supply);
         for (size_t earlier = 0; earlier < index && clash.isEmpty(); ++earlier) {
             auto *other = qobject_cast<SerialRelayOutput *>(m_chain.at(earlier));
             if (!other)

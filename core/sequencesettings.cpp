@@ -148,4 +148,21 @@ void save(SettingsStore &settings, const Sequence &sequence)
     });
 }
 
+std::optional<QString> supplyClash(const Output &output, const QString &footswitchPort, const Inhibit &inhibit)
+{
+    if (output.kind != Output::Kind::Serial)
+        return std::nullopt;
+    const auto supplied = [&](const QString &port) { return !port.isEmpty() && output.port == port; };
+    if (supplied(footswitchPort)) {
+        return QStringLiteral("COM %1 is the footswitch's port, whose supply (RTS and DTR high) would key the relay.")
+            .arg(output.port);
+    }
+    if (inhibit.enabled && supplied(inhibit.port)) {
+        return QStringLiteral("COM %1 is the inhibit input's port, whose supply (RTS and DTR high) would key the "
+                              "relay.")
+            .arg(output.port);
+    }
+    return std::nullopt;
+}
+
 } // namespace SequenceSettings

@@ -90,6 +90,11 @@ void save(SettingsStore &settings, const Sequence &sequence);
 // can. rigctld (model 2) takes HOST or HOST:PORT, any other model a device.
 std::optional<QString> rigPortError(const RigAddress &rig);
 
+// Why a serial output cannot be used where it is: the footswitch's port, or
+// the port of an inhibit read on a port of its own, raises RTS and DTR as
+// the contact's supply, which would key a relay there. Empty when it can.
+std::optional<QString> supplyClash(const Output &output, const QString &footswitchPort, const Inhibit &inhibit);
+
 // "Serial" / "CAT" and back; nothing for any other text.
 QString kindText(Output::Kind kind);
 std::optional<Output::Kind> kind(const QString &text);

@@ -550,8 +550,6 @@ void tst_SettingsWindow::shouldShowTheSequenceAndSaveItBack_data()
     const Sequence onDevice = sequence(0, 0, {catOutput(1, "/dev/ttyUSB3", 9600)});
     Sequence inhibited;
     inhibited.inhibit = {true, QStringLiteral("2"), SerialPortDevice::InputLine::Dsr, true};
-    Sequence full = twoSerial;
-    full.more.append(Output{});
     const Sequence radioMovedUp = sequence(30, 50, {exampleSequence().more.at(1)});
 
     QTest::newRow("none") << Sequence{} << SequenceEdit::None << "" << "0 ms/0 ms | Off Com1" << Sequence{} << "";
@@ -570,11 +568,20 @@ void tst_SettingsWindow::shouldShowTheSequenceAndSaveItBack_data()
                                      << onDevice << "";
     QTest::newRow("inhibit on DSR, inverted") << inhibited << SequenceEdit::None << ""
                                               << "0 ms/0 ms | DSR (pin 6) Com2 inverted" << inhibited << "";
-    QTest::newRow("added up to four") << twoSerial << SequenceEdit::Add << ""
-                                      << "30 ms/50 ms | Serial line 20 ms 20 ms Com4 DTR (pin 4) | "
-                                         "Serial line 10 ms 0 ms Com5 RTS (pin 7) | "
-                                         "Serial line 0 ms 0 ms Com1 RTS (pin 7) | Off Com1"
-                                      << full << "";
+    // Com1 is also the footswitch's port, whose supply would key a relay.
+    QTest::newRow("added up to four, on the footswitch's port")
+        << twoSerial << SequenceEdit::Add << ""
+        << "30 ms/50 ms | Serial line 20 ms 20 ms Com4 DTR (pin 4) | "
+           "Serial line 10 ms 0 ms Com5 RTS (pin 7) | "
+           "Serial line 0 ms 0 ms Com1 RTS (pin 7) | Off Com1"
+        << Sequence{} << "COM 1 is the footswitch's port";
+    Sequence onInhibit = twoSerial;
+    onInhibit.inhibit = {true, QStringLiteral("5"), SerialPortDevice::InputLine::Dsr, false};
+    QTest::newRow("an output on the inhibit's port")
+        << onInhibit << SequenceEdit::None << ""
+        << "30 ms/50 ms | Serial line 20 ms 20 ms Com4 DTR (pin 4) | "
+           "Serial line 10 ms 0 ms Com5 RTS (pin 7) | DSR (pin 6) Com5"
+        << Sequence{} << "COM 5 is the inhibit input's port";
     QTest::newRow("output 2 removed, the radio moves up")
         << exampleSequence() << SequenceEdit::RemoveOutput2 << ""
         << "30 ms/50 ms | Radio by CAT 0 ms 0 ms Hamlib NET rigctl (2) localhost:4532 safety | Off Com1"
@@ -627,7 +634,8 @@ void tst_SettingsWindow::shouldShowTheSequenceAndSaveItBack()
     QCOMPARE(rig.child<QPushButton>("addOutput")->isEnabled(), !rig.child<QWidget>("output4")->isVisibleTo(page));
 
     if (!refusal.isEmpty()) {
-        const auto *note = rig.window.findChild<QLabel *>(QStringLiteral("output%1Note").arg(last));
+        const int noted = last + (edit == SequenceEdit::Add ? 1 : 0);
+        const auto *note = rig.window.findChild<QLabel *>(QStringLiteral("output%1Note").arg(noted));
         QVERIFY2(note->isVisibleTo(page) && note->text().startsWith(refusal), qPrintable(note->text()));
         QVERIFY(!rig.okButton()->isEnabled());
         rig.window.accept();

@@ -47,6 +47,8 @@ InhibitBox::InhibitBox(QWidget *parent)
     layout->addRow(hint);
 
     connect(m_line, &QComboBox::currentIndexChanged, this, &InhibitBox::updateEnabled);
+    connect(m_line, &QComboBox::currentIndexChanged, this, &InhibitBox::changed);
+    connect(m_port, &QComboBox::currentIndexChanged, this, &InhibitBox::changed);
     updateEnabled();
 }
 

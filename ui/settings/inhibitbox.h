@@ -20,6 +20,10 @@ public:
     SequenceSettings::Inhibit value() const;
     void setValue(const SequenceSettings::Inhibit &inhibit);
 
+signals:
+    // The line or the port changed.
+    void changed();
+
 private:
     void updateEnabled();
 

@@ -118,6 +118,7 @@ OutputRow::OutputRow(int number, RigModelList &rigModels, QWidget *parent)
     connect(m_rig, &RigModelChooser::rigModelChanged, this, &OutputRow::updateFields);
     connect(m_device, &QLineEdit::textChanged, this, &OutputRow::updateFields);
     connect(m_address, &QLineEdit::textChanged, this, &OutputRow::updateFields);
+    connect(m_port, &QComboBox::currentIndexChanged, this, &OutputRow::updateFields);
     updateFields();
 }
 
@@ -222,7 +223,9 @@ void OutputRow::updateFields()
     for (QWidget *field : std::as_const(m_rigctldFields))
         field->setVisible(cat && isRigctld());
 
-    const std::optional<QString> error = cat ? SequenceSettings::rigPortError(value().rig) : std::nullopt;
+    std::optional<QString> error = cat ? SequenceSettings::rigPortError(value().rig) : std::nullopt;
+    if (!cat && m_clashCheck)
+        error = m_clashCheck(value());
     m_note->setText(error.value_or(QString()));
     m_note->setVisible(error.has_value());
     if (error.has_value() == m_valid) {

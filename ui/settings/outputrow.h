@@ -4,6 +4,9 @@
 
 #include <QGroupBox>
 
+#include <functional>
+#include <optional>
+
 class QComboBox;
 class QGridLayout;
 class QLabel;
@@ -28,6 +31,13 @@ public:
     SequenceSettings::Output value() const;
     void setValue(const SequenceSettings::Output &output);
     bool isValid() const { return m_valid; }
+    // Why a serial output cannot be where it is set (a supply on its port),
+    // asked again whenever the row or the page changes.
+    void setClashCheck(std::function<std::optional<QString>(const SequenceSettings::Output &)> check)
+    {
+        m_clashCheck = std::move(check);
+    }
+    void updateFields();
     // The last output's lead and tail wait for nothing: shown, not editable.
     void setLast(bool last);
 
@@ -49,7 +59,6 @@ signals:
 private:
     SequenceSettings::Output::Kind kind() const;
     bool isRigctld() const;
-    void updateFields();
 
     QComboBox *m_kind = nullptr;
     QSpinBox *m_lead = nullptr;
@@ -67,4 +76,5 @@ private:
     QList<QWidget *> m_deviceFields;
     QList<QWidget *> m_rigctldFields;
     bool m_valid = true;
+    std::function<std::optional<QString>(const SequenceSettings::Output &)> m_clashCheck;
 };

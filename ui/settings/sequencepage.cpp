@@ -3,6 +3,9 @@
 #include "ui/settings/inhibitbox.h"
 #include "ui/settings/outputrow.h"
 
+#include "core/relaysettings.h"
+#include "platform/storage/settingsstore.h"
+
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -49,6 +52,9 @@ SequencePage::SequencePage(QWidget *parent)
         row->setObjectName(QStringLiteral("output%1").arg(number));
         const int index = number - 2;
         connect(row, &OutputRow::validityChanged, this, &SequencePage::updateValidity);
+        row->setClashCheck([this](const SequenceSettings::Output &output) {
+            return SequenceSettings::supplyClash(output, m_footswitchPort, m_inhibit->value());
+        });
         connect(row, &OutputRow::removeClicked, this, [this, index] { removeOutput(index); });
         layout->addWidget(row);
         m_rows.append(row);
@@ -65,6 +71,11 @@ SequencePage::SequencePage(QWidget *parent)
 
     m_inhibit = new InhibitBox;
     layout->addWidget(m_inhibit);
+    // The inhibit's port feeds its contact as the footswitch's does.
+    connect(m_inhibit, &InhibitBox::changed, this, [this] {
+        for (OutputRow *row : std::as_const(m_rows))
+            row->updateFields();
+    });
     layout->addStretch();
 
     // Four outputs with radios on CAT are taller than the other pages.
@@ -81,7 +92,11 @@ SequencePage::SequencePage(QWidget *parent)
 
 void SequencePage::load(const SettingsStore &settings)
 {
+    const QString stored = settings.get(RelaySettings::comPortIn);
+    m_footswitchPort = stored.isEmpty() ? RelaySettings::defaultPort : stored;
     setSequence(SequenceSettings::load(settings));
+    for (OutputRow *row : std::as_const(m_rows))
+        row->updateFields();
 }
 
 void SequencePage::save(SettingsStore &settings) const

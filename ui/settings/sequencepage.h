@@ -57,4 +57,6 @@ private:
     QScrollArea *m_scroll = nullptr;
     InhibitBox *m_inhibit = nullptr;
     bool m_valid = true;
+    // The footswitch's port as stored: its supply must not key an output.
+    QString m_footswitchPort;
 };
