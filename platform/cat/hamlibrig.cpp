@@ -1,5 +1,6 @@
 #include "platform/cat/hamlibrig.h"
 
+#include "platform/cat/hamliblibrary.h"
 #include "platform/process/alternatesignalstack.h"
 
 #include <QLoggingCategory>
@@ -8,10 +9,9 @@
 #include <algorithm>
 #include <clocale>
 #include <cstdarg>
-#include <mutex>
 #include <tuple>
 
-#include <hamlib/rig.h>
+#include <memory>
 
 QString RigAddress::hamlibPathname() const
 {
@@ -26,21 +26,17 @@ namespace {
 // own trace of every call, for whoever must see what a rig said.
 Q_LOGGING_CATEGORY(lcHamlib, "zelvo.hamlib", QtWarningMsg)
 
-// Hamlib's list of loaded backends has no lock of its own: a rig that opens
-// adds its backend, and models() loads them all and walks the list.
-std::mutex backendLock;
-
 int traceToCategory(enum rig_debug_level_e, rig_ptr_t, const char *format, va_list arguments)
 {
     qCDebug(lcHamlib).noquote() << QString::vasprintf(format, arguments).trimmed();
     return RIG_OK;
 }
 
-void routeTrace()
+void routeTrace(const HamlibLibrary &hamlib)
 {
     // The trace goes to the logging category, never to a message.
-    rig_set_debug_callback(traceToCategory, nullptr);
-    rig_set_debug(lcHamlib().isDebugEnabled() ? RIG_DEBUG_TRACE : RIG_DEBUG_NONE);
+    hamlib.setDebugCallback(traceToCategory, nullptr);
+    hamlib.setDebug(lcHamlib().isDebugEnabled() ? RIG_DEBUG_TRACE : RIG_DEBUG_NONE);
 }
 
 QString seconds(int ms)
@@ -50,7 +46,7 @@ QString seconds(int ms)
 
 // What failed, in one sentence a user can act on. `opening`: while the rig
 // was being opened, when a rigctld that is not there refuses the connection.
-QString describe(const RigAddress &address, int code, bool opening)
+QString describe(const HamlibLibrary &hamlib, const RigAddress &address, int code, bool opening)
 {
     const bool rigctld = address.model == RigAddress::rigctldModel;
     const QString where = address.hamlibPathname();
@@ -70,7 +66,7 @@ QString describe(const RigAddress &address, int code, bool opening)
     default:
         // rigerror2: the error alone; rigerror() appends Hamlib's trace.
         return QStringLiteral("%1: %2").arg(rigctld ? QStringLiteral("rigctld at %1").arg(where) : where,
-                                           QString::fromLocal8Bit(rigerror2(code)).trimmed());
+                                           QString::fromLocal8Bit(hamlib.errorText(code)).trimmed());
     }
 }
 
@@ -92,17 +88,23 @@ public:
     {
         closeRig();
         m_address = address;
-        RIG *rig = nullptr;
-        {
-            const std::lock_guard lock(backendLock);
-            rig = rig_init(rig_model_t(address.model));
+        if (!m_hamlib) {
+            m_hamlib = std::make_unique<HamlibLibrary>();
+            if (m_hamlib->isLoaded())
+                routeTrace(*m_hamlib);
         }
+        if (!m_hamlib->isLoaded()) {
+            emit openDone(request, false, m_hamlib->error());
+            return;
+        }
+        const HamlibLibrary &hamlib = *m_hamlib;
+        RIG *rig = hamlib.init(rig_model_t(address.model));
         if (!rig) {
             emit openDone(request, false, QStringLiteral("Hamlib knows no rig model %1").arg(address.model));
             return;
         }
-        const auto set = [rig](const char *name, const QByteArray &value) {
-            rig_set_conf(rig, rig_token_lookup(rig, name), value.constData());
+        const auto set = [rig, &hamlib](const char *name, const QByteArray &value) {
+            hamlib.setConf(rig, hamlib.tokenLookup(rig, name), value.constData());
         };
         set("rig_pathname", address.hamlibPathname().toLocal8Bit());
         if (address.baud > 0)
@@ -113,16 +115,16 @@ public:
         // The dummy rig keys only when told that PTT is its own business.
         if (address.model == RigAddress::dummyModel)
             set("ptt_type", "RIG");
-        const int result = rig_open(rig);
+        const int result = hamlib.open(rig);
         if (result != RIG_OK) {
-            rig_cleanup(rig);
-            emit openDone(request, false, describe(address, result, true));
+            hamlib.cleanup(rig);
+            emit openDone(request, false, describe(hamlib, address, result, true));
             return;
         }
         m_rig = rig;
         // Hamlib answers a read of PTT from its cache of what it last set:
         // a read-back must ask the radio.
-        rig_set_cache_timeout_ms(rig, HAMLIB_CACHE_ALL, 0);
+        hamlib.setCacheTimeoutMs(rig, HAMLIB_CACHE_ALL, 0);
         // Released before it counts as open: a rig left keyed by a crash, or
         // whose release never arrived, is released by every open.
         QString error;
@@ -152,9 +154,9 @@ public:
             return;
         }
         ptt_t ptt = RIG_PTT_OFF;
-        const int result = rig_get_ptt(m_rig, RIG_VFO_CURR, &ptt);
+        const int result = m_hamlib->getPtt(m_rig, RIG_VFO_CURR, &ptt);
         if (result != RIG_OK) {
-            emit readDone(request, false, false, false, describe(m_address, result, false));
+            emit readDone(request, false, false, false, describe(*m_hamlib, m_address, result, false));
             return;
         }
         emit readDone(request, true, true, ptt != RIG_PTT_OFF, {});
@@ -165,9 +167,9 @@ public:
     {
         if (!m_rig)
             return;
-        rig_set_ptt(m_rig, RIG_VFO_CURR, RIG_PTT_OFF);
-        rig_close(m_rig);
-        rig_cleanup(m_rig);
+        m_hamlib->setPtt(m_rig, RIG_VFO_CURR, RIG_PTT_OFF);
+        m_hamlib->close(m_rig);
+        m_hamlib->cleanup(m_rig);
         m_rig = nullptr;
     }
 
@@ -186,17 +188,18 @@ private:
             *error = QStringLiteral("the rig is not open");
             return false;
         }
-        int result = rig_set_ptt(m_rig, RIG_VFO_CURR, on ? RIG_PTT_ON : RIG_PTT_OFF);
+        const HamlibLibrary &hamlib = *m_hamlib;
+        int result = hamlib.setPtt(m_rig, RIG_VFO_CURR, on ? RIG_PTT_ON : RIG_PTT_OFF);
         if (result != RIG_OK) {
-            *error = describe(m_address, result, false);
+            *error = describe(hamlib, m_address, result, false);
             return false;
         }
         if (!m_rig->caps->get_ptt)
             return true;
         ptt_t ptt = RIG_PTT_OFF;
-        result = rig_get_ptt(m_rig, RIG_VFO_CURR, &ptt);
+        result = hamlib.getPtt(m_rig, RIG_VFO_CURR, &ptt);
         if (result != RIG_OK) {
-            *error = describe(m_address, result, false);
+            *error = describe(hamlib, m_address, result, false);
             return false;
         }
         if ((ptt != RIG_PTT_OFF) != on) {
@@ -206,6 +209,9 @@ private:
         return true;
     }
 
+    // Opened on this thread, at the first open: a program without a radio
+    // never loads Hamlib.
+    std::unique_ptr<HamlibLibrary> m_hamlib;
     RIG *m_rig = nullptr;
     RigAddress m_address;
 };
@@ -218,7 +224,6 @@ CatRig::CatRig(QThread &hamlibThread, QObject *parent)
     m_answerTimeout.setSingleShot(true);
     m_answerTimeout.setInterval(AnswerTimeoutMs);
     connect(&m_answerTimeout, &QTimer::timeout, this, &CatRig::noAnswer);
-    routeTrace();
     std::setlocale(LC_NUMERIC, "C");
     auto *worker = new CatWorker;
     worker->moveToThread(&hamlibThread);
@@ -271,11 +276,13 @@ CatRig::~CatRig()
 
 QList<RigModel> CatRig::models()
 {
-    routeTrace();
     QList<RigModel> models;
-    const std::lock_guard lock(backendLock);
-    rig_load_all_backends();
-    rig_list_foreach(
+    const HamlibLibrary hamlib;
+    if (!hamlib.isLoaded())
+        return models;
+    routeTrace(hamlib);
+    hamlib.loadAllBackends();
+    hamlib.listForEach(
         [](const rig_caps *caps, rig_ptr_t data) {
             static_cast<QList<RigModel> *>(data)->append(
                 RigModel{int(caps->rig_model), QString::fromLatin1(caps->mfg_name), QString::fromLatin1(caps->model_name)});
@@ -356,6 +363,15 @@ protected:
 HamlibThread::HamlibThread()
     : m_thread(new HamlibQThread)
 {
+    // Every backend now, on this thread, before any rig opens: Hamlib keeps
+    // its list of models without a lock, and the window may read it (models())
+    // while a rig opens on the Hamlib thread. Only a station with a radio
+    // pays for them.
+    const HamlibLibrary hamlib;
+    if (hamlib.isLoaded()) {
+        routeTrace(hamlib);
+        hamlib.loadAllBackends();
+    }
     m_thread->setObjectName(QStringLiteral("hamlib"));
     m_thread->start();
 }

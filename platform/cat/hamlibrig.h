@@ -40,12 +40,13 @@ public:
     explicit CatRig(QThread &hamlibThread, QObject *parent = nullptr);
     ~CatRig() override;
 
-    // Every model Hamlib knows, by manufacturer and name. It loads all of
-    // Hamlib's built-in backends without I/O (about 7 ms the first time, 0.2
-    // ms after), so the window's thread may call it; nothing else loads
-    // them all, which keeps a program without a radio light. Hamlib keeps
-    // that list without a lock, and opening a rig adds its backend to it:
-    // both hold one lock while they touch it.
+    // Every model Hamlib knows, by manufacturer and name. It loads Hamlib and
+    // all of its built-in backends without I/O (about 7 ms the first time,
+    // 0.2 ms after), so the window's thread may call it; nothing else loads
+    // them all unless a radio is configured (HamlibThread), which keeps a
+    // program without a radio light. Hamlib keeps that list without a lock:
+    // HamlibThread loads every backend before its thread starts, after which
+    // the list no longer changes and this may run while a rig opens there.
     static QList<RigModel> models();
 
     // Opens in the background, sets PTT off and reads it back: a rig counts
