@@ -8,7 +8,9 @@
 //           (CLOCK_MONOTONIC) against the moment its step was due (the
 //           engine's debug log, "output N keyed at T due D", on the same
 //           clock). Prints the error's p50, p99 and max per output for key
-//           and release steps (target p99 <= 2 ms; nothing is asserted),
+//           and release steps (target p99 <= 1 ms on a quiet machine; each
+//           step is due its lead or tail after its neighbour was confirmed;
+//           nothing is asserted),
 //           and how often the time between two outputs' writes came out
 //           shorter than the lead or tail between them.
 //   order   --runs random press/release sequences (taps, reversals in the
@@ -345,7 +347,7 @@ bool runTiming(int cycles, quint32 seed)
                         p.count, p.min, p.p50, p.p99, p.max);
         }
     }
-    std::printf("target p99 <= 2 ms: %s (worst p99 %.2f ms)\n", worstP99 <= 2.0 ? "met" : "NOT met", worstP99);
+    std::printf("target p99 <= 1 ms: %s (worst p99 %.2f ms)\n", worstP99 <= 1.0 ? "met" : "NOT met", worstP99);
     std::printf("steps logged without their write: %d; steps due less than their lead or tail after their "
                 "neighbour was taken: %d\n",
                 unwritten, dueEarly);
