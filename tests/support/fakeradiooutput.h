@@ -34,7 +34,6 @@ public:
         setState(PortSupervisor::State::Lost);
         emit lost();
     }
-    bool isAnswerDue() const { return m_pending.has_value(); }
 
     void open() override
     {

@@ -5,7 +5,7 @@ of PTT itself with a fixed value, as a radio that does not follow would.
     relay = CatRelay(rigctld_port, delay_ms=80)   # relay.port for the program
 """
 
-import heapq
+import queue
 import socket
 import threading
 import time
@@ -16,62 +16,59 @@ from .loopback import free_port
 class CatRelay:
     def __init__(self, upstream_port, delay_ms=80, ptt_reads=None):
         self.upstream_port = upstream_port
-        self.delay_ns = int(delay_ms * 1_000_000)
+        self.delay_s = delay_ms / 1000
         self.ptt_reads = ptt_reads
         self.port = free_port()
         self._listener = socket.create_server(("127.0.0.1", self.port))
-        self._closed = threading.Event()
-        self._sockets = []
-        threading.Thread(target=self._accept, daemon=True).start()
+        self._sockets = [self._listener]
+        self._start(self._accept)
+
+    @staticmethod
+    def _start(target, *args):
+        threading.Thread(target=target, args=args, daemon=True).start()
 
     def _accept(self):
-        while not self._closed.is_set():
+        while True:
             try:
                 client, _ = self._listener.accept()
+                upstream = socket.create_connection(("127.0.0.1", self.upstream_port))
             except OSError:
                 return
-            upstream = socket.create_connection(("127.0.0.1", self.upstream_port))
-            for s in (client, upstream):
-                s.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
             self._sockets += [client, upstream]
-            outgoing = _DelayedSender(client, self.delay_ns)
-            threading.Thread(target=self._requests, args=(client, upstream, outgoing), daemon=True).start()
-            threading.Thread(target=self._answers, args=(upstream, outgoing), daemon=True).start()
+            answers = queue.Queue()
+            self._start(self._requests, client, upstream, answers)
+            self._start(self._forward, upstream, answers)
+            self._start(self._answer, client, answers)
 
-    def _requests(self, client, upstream, outgoing):
-        pending = b""
-        while True:
-            try:
-                data = client.recv(4096)
-            except OSError:
-                data = b""
-            if not data:
-                break
-            pending += data
-            while b"\n" in pending:
-                line, pending = pending.split(b"\n", 1)
+    def _requests(self, client, upstream, answers):
+        try:
+            for line in client.makefile("rb"):
                 words = line.split()
                 if self.ptt_reads is not None and words and words[0] in (b"t", b"\\get_ptt"):
-                    outgoing.send(f"{self.ptt_reads}\n".encode())
+                    answers.put((time.monotonic() + self.delay_s, f"{self.ptt_reads}\n".encode()))
                 else:
-                    upstream.sendall(line + b"\n")
+                    upstream.sendall(line)
+        except OSError:
+            pass
         _shut(upstream)
-        outgoing.close()
 
-    def _answers(self, upstream, outgoing):
-        while True:
+    def _forward(self, upstream, answers):
+        while data := _receive(upstream):
+            answers.put((time.monotonic() + self.delay_s, data))
+        answers.put((0, b""))
+
+    @staticmethod
+    def _answer(client, answers):
+        # One delay for all, so the order they came in is the order they are due.
+        while (item := answers.get())[1]:
+            time.sleep(max(0.0, item[0] - time.monotonic()))  # the link's own delay
             try:
-                data = upstream.recv(4096)
+                client.sendall(item[1])
             except OSError:
-                data = b""
-            if not data:
                 break
-            outgoing.send(data)
-        outgoing.close()
+        _shut(client)
 
     def close(self):
-        self._closed.set()
-        _shut(self._listener)
         for s in self._sockets:
             _shut(s)
 
@@ -82,48 +79,11 @@ class CatRelay:
         self.close()
 
 
-class _DelayedSender:
-    """Sends each chunk delay_ns after it was handed over, in order."""
-
-    def __init__(self, sock, delay_ns):
-        self._sock = sock
-        self._delay_ns = delay_ns
-        self._queue = []
-        self._order = 0
-        self._ready = threading.Condition()
-        self._closing = False
-        threading.Thread(target=self._run, daemon=True).start()
-
-    def send(self, data):
-        with self._ready:
-            self._order += 1
-            heapq.heappush(self._queue, (time.monotonic_ns() + self._delay_ns, self._order, data))
-            self._ready.notify()
-
-    def close(self):
-        with self._ready:
-            self._closing = True
-            self._ready.notify()
-
-    def _run(self):
-        while True:
-            with self._ready:
-                while not self._queue and not self._closing:
-                    self._ready.wait()
-                if not self._queue:
-                    _shut(self._sock)
-                    return
-                due, _, data = self._queue[0]
-                wait_s = (due - time.monotonic_ns()) / 1e9
-                if wait_s > 0:
-                    # The peer's own delay, not a test waiting for something.
-                    self._ready.wait(wait_s)
-                    continue
-                heapq.heappop(self._queue)
-            try:
-                self._sock.sendall(data)
-            except OSError:
-                return
+def _receive(sock):
+    try:
+        return sock.recv(4096)
+    except OSError:
+        return b""
 
 
 def _shut(sock):
