@@ -168,8 +168,9 @@ void NetworkSerialPort::handleConnected()
     QObject::connect(m_session.get(), &NetworkSession::lineChanged, &m_context, [this] { handleLineChange(); });
     // Queued, as a line change is: the handler may write again or close.
     QObject::connect(m_session.get(), &NetworkSession::writesConfirmed, &m_context, [this] {
-        if (m_writesConfirmedHandler)
-            m_writesConfirmedHandler();
+        // A copy: the handler may close this port, and with it the original.
+        if (const std::function<void()> handler = m_writesConfirmedHandler)
+            handler();
     }, Qt::QueuedConnection);
     m_session->setHeartbeat(m_heartbeatOn);
     // DTR set in the negotiation is driven like any later write of it: the

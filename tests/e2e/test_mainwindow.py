@@ -434,6 +434,8 @@ class FirstStart(MainWindowTestCase):
         self.ui.type_text(relay.path)
         # Once both rest, the assistant opens them: the footswitch's supply.
         self.rig.wait_for_line(footswitch, "DTR", 1, timeout=10.0)
+        # Test relay is enabled once the relay's port is ready too.
+        self.rig.wait_until_ready()
         self.ui.key("alt+y")  # Test relay, and yes to its question
         question = self.ui.wait_for_window("^Zelvo-FootSwitch2$")
         self.ui.wait_until_active(question)
