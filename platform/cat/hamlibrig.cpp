@@ -238,30 +238,28 @@ CatRig::CatRig(QThread &hamlibThread, QObject *parent)
         emit opened(ok, error);
     });
     connect(worker, &CatWorker::pttDone, this, [this](quint64 request, bool ok, bool on, const QString &error) {
-        if (request != m_request || !m_open)
-            return;
-        m_answerTimeout.stop();
-        if (!ok) {
-            // A rig that does not follow counts as lost; the close sends its
-            // release once more.
-            close();
-            emit lost(error);
-            return;
-        }
-        emit pttSet(on);
+        if (takeAnswer(request, ok, error))
+            emit pttSet(on);
     });
     connect(worker, &CatWorker::readDone, this,
             [this](quint64 request, bool ok, bool known, bool on, const QString &error) {
-                if (request != m_request || !m_open)
-                    return;
-                m_answerTimeout.stop();
-                if (!ok) {
-                    close();
-                    emit lost(error);
-                    return;
-                }
-                emit pttRead(known, on);
+                if (takeAnswer(request, ok, error))
+                    emit pttRead(known, on);
             });
+}
+
+bool CatRig::takeAnswer(quint64 request, bool ok, const QString &error)
+{
+    if (request != m_request || !m_open)
+        return false;
+    m_answerTimeout.stop();
+    if (!ok) {
+        // A rig that fails or does not follow counts as lost; the close
+        // sends its release once more.
+        close();
+        emit lost(error);
+    }
+    return ok;
 }
 
 CatRig::~CatRig()

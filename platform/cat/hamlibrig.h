@@ -76,6 +76,8 @@ signals:
 private:
     template<typename Call>
     void request(Call call, int timeoutMs = AnswerTimeoutMs);
+    // The answer to the request under way: true when it says to go on.
+    bool takeAnswer(quint64 request, bool ok, const QString &error);
     void noAnswer();
 
     QObject *m_worker = nullptr;

@@ -40,6 +40,8 @@ private slots:
     void shouldSpaceRetriesByKindOfPort_data();
     void shouldSpaceRetriesByKindOfPort();
     void shouldOpenALostInhibitPortAgain();
+    void shouldWalkTheTailsAtTheEndOfTheProgram_data();
+    void shouldWalkTheTailsAtTheEndOfTheProgram();
 
 private:
     void start();
@@ -49,6 +51,9 @@ private:
     bool relayHigh() const;
     bool outputHigh(int index);
     void checkChain(const QString &after, bool wasKeyed, QStringList &timeline);
+    // Runs the steps on the chain once it is ready, checking it after each;
+    // each key (+) and release (-) of an output with its time.
+    QString walkChain(const QString &steps);
     FakeLineState &in() { return *m_ports.line(1); }
     FakeLineState &out() { return *m_ports.line(2); }
 
@@ -324,6 +329,19 @@ void tst_KeyingEngine::checkChain(const QString &after, bool wasKeyed, QStringLi
     QVERIFY2(m_engine->isTimeoutRunning() == m_engine->isKeyed(), where.constData());
 }
 
+QString tst_KeyingEngine::walkChain(const QString &steps)
+{
+    [this] { QTRY_VERIFY(m_engine->state() == KeyingEngine::State::Released); }();
+    QStringList seen;
+    checkChain(QStringLiteral("start"), false, seen);
+    for (const QString &step : steps.split(QLatin1Char(' '))) {
+        const bool wasKeyed = m_engine->isKeyed();
+        run(step);
+        checkChain(step, wasKeyed, seen);
+    }
+    return seen.join(QLatin1Char(' '));
+}
+
 void tst_KeyingEngine::shouldWalkTheChainInOrderThroughEverySequence_data()
 {
     QTest::addColumn<QString>("steps");
@@ -374,15 +392,7 @@ void tst_KeyingEngine::shouldWalkTheChainInOrderThroughEverySequence()
     };
     m_settings.values.insert(chain);
     start();
-    QTRY_VERIFY(m_engine->state() == KeyingEngine::State::Released);
-    QStringList seen;
-    checkChain(QStringLiteral("start"), false, seen);
-    for (const QString &step : steps.split(QLatin1Char(' '))) {
-        const bool wasKeyed = m_engine->isKeyed();
-        run(step);
-        checkChain(step, wasKeyed, seen);
-    }
-    QCOMPARE(seen.join(QLatin1Char(' ')), timeline);
+    QCOMPARE(walkChain(steps), timeline);
     QCOMPARE(QString::fromLatin1(QMetaEnum::fromType<KeyingEngine::State>().valueToKey(int(m_engine->state()))), state);
     QCOMPARE(m_engine->notice(), notice);
     if (steps.contains(QLatin1String("about")) || steps.contains(QLatin1String("shutdown")))
@@ -427,16 +437,8 @@ void tst_KeyingEngine::shouldCountEachStepFromItsConfirmation()
     });
     m_radioAnswersAtOnce = false;
     start();
-    QTRY_VERIFY(m_engine->state() == KeyingEngine::State::Released);
     QSignalSpy failures(m_engine.get(), &KeyingEngine::portFailed);
-    QStringList seen;
-    checkChain(QStringLiteral("start"), false, seen);
-    for (const QString &step : steps.split(QLatin1Char(' '))) {
-        const bool wasKeyed = m_engine->isKeyed();
-        run(step);
-        checkChain(step, wasKeyed, seen);
-    }
-    QCOMPARE(seen.join(QLatin1Char(' ')), timeline);
+    QCOMPARE(walkChain(steps), timeline);
     QCOMPARE(m_radioAsked.join(QLatin1Char(' ')), asked);
     QCOMPARE(failures.size(), told.isEmpty() ? 0 : 1);
     if (!told.isEmpty())
@@ -642,6 +644,37 @@ void tst_KeyingEngine::shouldOpenALostInhibitPortAgain()
     run(QStringLiteral("release"));
     run(QStringLiteral("press"));
     QVERIFY(out().rts);
+}
+
+// The end of the program, after its event loop: the release walk still runs
+// with its tails on the real clock, within a bound, before anything is
+// dropped at once; the times are the ports' own.
+void tst_KeyingEngine::shouldWalkTheTailsAtTheEndOfTheProgram_data()
+{
+    QTest::addColumn<int>("tailMs"); // output 1's: how long it outlasts output 2
+    QTest::newRow("a short tail") << 50;
+    QTest::newRow("a long tail") << 200;
+}
+
+void tst_KeyingEngine::shouldWalkTheTailsAtTheEndOfTheProgram()
+{
+    QFETCH(int, tailMs);
+    QElapsedTimer clock;
+    clock.start();
+    m_ports.clock = &clock;
+    m_settings.values.insert({{"Sequence/Output1-Tail", QString::number(tailMs)}, {"Sequence/Output2-Kind", "Serial"},
+                              {"Sequence/Output2-Port", "3"}});
+    m_engine = std::make_unique<KeyingEngine>(m_ports);
+    m_engine->configure(m_settings);
+    m_engine->openPorts(QStringLiteral("1"), QStringLiteral("2"));
+    QTRY_COMPARE(m_engine->state(), KeyingEngine::State::Released);
+    m_engine->operatorKey();
+    QTRY_COMPARE(m_engine->keyedOutputs(), 2);
+    m_engine->finishShutdown();
+    const qint64 gapNs = m_ports.line(2)->rtsWrittenAtNs - m_ports.line(3)->rtsWrittenAtNs;
+    QVERIFY2(gapNs >= (tailMs - 1) * 1000000LL, qPrintable(QStringLiteral("output 1 let go %1 ms after output 2").arg(gapNs / 1e6)));
+    QVERIFY(!out().rts && !out().open && !m_ports.line(3)->open);
+    m_ports.clock = nullptr;
 }
 
 QTEST_GUILESS_MAIN(tst_KeyingEngine)

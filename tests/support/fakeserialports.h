@@ -3,6 +3,7 @@
 #include "platform/process/fatalsignalrelease.h"
 #include "platform/serial/serialportdevice.h"
 
+#include <QElapsedTimer>
 #include <QMap>
 #include <QStringList>
 
@@ -27,6 +28,7 @@ struct FakeLineState
     bool refuseReads = false; // line reads fail for another reason
     bool denied = false;     // present, but opens are refused to this user
     int rtsWrites = 0;
+    qint64 rtsWrittenAtNs = 0; // its last change, on FakeSerialPorts::clock when one is given
     bool closedArmed = false; // the crash handler still held the descriptor as it closed
     QString peerSummary;     // what an open port tells of its TLS server
 };
@@ -46,7 +48,7 @@ public:
     {
         if (number < 1 || number > 9)
             return nullptr;
-        return std::make_unique<Device>(number, line(number), log);
+        return std::make_unique<Device>(number, line(number), log, clock);
     }
 
     QString location(int number) const override
@@ -56,13 +58,15 @@ public:
 
     // "open 1 rts=0", "rts 2=1", "dtr 2=0", "close 1", in order.
     QStringList log;
+    // Stamps each RTS write, for a test on the real clock.
+    const QElapsedTimer *clock = nullptr;
 
 private:
     class Device : public SerialPortDevice
     {
     public:
-        Device(int number, std::shared_ptr<FakeLineState> state, QStringList &log)
-            : m_number(number), m_state(std::move(state)), m_log(log) {}
+        Device(int number, std::shared_ptr<FakeLineState> state, QStringList &log, const QElapsedTimer *clock)
+            : m_number(number), m_state(std::move(state)), m_log(log), m_clock(clock) {}
 
         bool open(const OpenLevels &levels) override
         {
@@ -94,6 +98,8 @@ private:
                 return fail(Failure::DeviceLost, QStringLiteral("I/O error"));
             if (m_state->refuseRts || (m_state->refuseRtsWrites > 0 && m_state->refuseRtsWrites--))
                 return fail(Failure::Other, QStringLiteral("refused"));
+            if (m_clock && on != m_state->rts)
+                m_state->rtsWrittenAtNs = m_clock->nsecsElapsed();
             m_state->rts = on;
             ++m_state->rtsWrites;
             return true;
@@ -143,6 +149,7 @@ private:
         int m_number;
         std::shared_ptr<FakeLineState> m_state;
         QStringList &m_log;
+        const QElapsedTimer *m_clock = nullptr;
         bool m_isOpen = false;
         Failure m_failure = Failure::None;
         QString m_error;
