@@ -2,7 +2,6 @@
 #include "core/headlessstation.h"
 #include "core/keyingengine.h"
 #include "core/timeoutwarning.h"
-#include "platform/cat/hamlibrig.h"
 #include "core/storedportmappings.h"
 #include "ui/desktopadapters.h"
 #include "platform/desktop/canberrasoundalert.h"
