@@ -1,0 +1,148 @@
+#include "core/rigctlprotocol.h"
+#include "core/rigctlserver.h"
+
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+
+// The rigctld protocol on its own, then the server against Hamlib's own
+// rigctl client ("Hamlib NET rigctl", model 2), as logging programs use it.
+class TestRigctlServer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void protocol_data();
+    void protocol();
+    void realClient_data();
+    void realClient();
+    void killedClientIsGone();
+};
+
+void TestRigctlServer::protocol_data()
+{
+    QTest::addColumn<QByteArrayList>("reads");
+    QTest::addColumn<QByteArray>("answers");
+    QTest::addColumn<QString>("keying"); // the owner's PTT requests, 1 on, 0 off
+    QTest::addColumn<bool>("closed");
+
+    const QByteArray longLine = "T 1" + QByteArray(64 * 1024, ' ') + '\n';
+    QTest::newRow("short set_ptt, read back") << QByteArrayList{"T 1\nt\n"} << QByteArray("RPRT 0\n1\n") << "1" << false;
+    QTest::newRow("long forms, CRLF") << QByteArrayList{"\\set_ptt 1\r\n\\set_ptt 0\r\n\\get_ptt\r\n"}
+                                      << QByteArray("RPRT 0\nRPRT 0\n0\n") << "10" << false;
+    QTest::newRow("PTT 2 and 3 key") << QByteArrayList{"T 2\nT 3\n"} << QByteArray("RPRT 0\nRPRT 0\n") << "11" << false;
+    QTest::newRow("VFO words") << QByteArrayList{"T VFOA 1\nt currVFO\nF VFOB 7000000\nf VFOB\nf\n"}
+                               << QByteArray("RPRT 0\n1\nRPRT 0\n7000000\n14074000\n") << "1" << false;
+    QTest::newRow("split across reads") << QByteArrayList{"T", " 1\r", "\nF 7074", "000.000000\nf\n"}
+                                        << QByteArray("RPRT 0\nRPRT 0\n7074000\n") << "1" << false;
+    QTest::newRow("mode, VFO, split") << QByteArrayList{"M PKTUSB 3000\nm\nV VFOB\nv\nS 1 VFOB\ns\n"}
+                                      << QByteArray("RPRT 0\nPKTUSB\n3000\nRPRT 0\nVFOB\nRPRT 0\n1\nVFOB\n") << "" << false;
+    QTest::newRow("chk_vfo, powerstat") << QByteArrayList{"\\chk_vfo\n\\get_powerstat\n"} << QByteArray("0\n1\n") << "" << false;
+    QTest::newRow("extended responses") << QByteArrayList{"+f\n;T 1\n|t VFOA\n"}
+                                        << QByteArray("get_freq:\nFrequency: 14074000\nRPRT 0\nset_ptt: 1;RPRT 0\n"
+                                                      "get_ptt: VFOA|PTT: 1|RPRT 0\n") << "1" << false;
+    QTest::newRow("unknown commands") << QByteArrayList{"Z\n\\nothing\nset_ptt 1\n"}
+                                      << QByteArray("RPRT -11\nRPRT -11\nRPRT -11\n") << "" << false;
+    QTest::newRow("bad PTT arguments never key")
+        << QByteArrayList{"T 5\nT x\nT\nT 1 1\nT -1\nT VFOX 1\nT 1x\n"} << QByteArray("RPRT -1\n").repeated(7) << "" << false;
+    QTest::newRow("bad settings change nothing") << QByteArrayList{"F abc\nM FOO 1\nV VFOX\nf\nm\nv\n"}
+                                                 << QByteArray("RPRT -1\nRPRT -1\nRPRT -1\n14074000\nUSB\n2400\nVFOA\n") << "" << false;
+    QTest::newRow("binary garbage") << QByteArrayList{QByteArray("\x00\xff\x01 T 1\n", 9)} << QByteArray("RPRT -11\n") << "" << false;
+    QTest::newRow("empty lines are silent") << QByteArrayList{"\n\r\n   \n"} << QByteArray() << "" << false;
+    QTest::newRow("quit closes") << QByteArrayList{"q\nT 1\n"} << QByteArray("RPRT 0\n") << "" << true;
+    QTest::newRow("64 KiB line closes, never keys") << QByteArrayList{longLine, "T 1\n"} << QByteArray("RPRT -8\n") << "" << true;
+    QTest::newRow("64 KiB in small reads") << QByteArrayList(64, QByteArray(1024, 'x')) << QByteArray("RPRT -8\n") << "" << true;
+}
+
+void TestRigctlServer::protocol()
+{
+    QFETCH(QByteArrayList, reads);
+    QFETCH(QByteArray, answers);
+    QFETCH(QString, keying);
+    QFETCH(bool, closed);
+
+    RigctlVirtualRig rig;
+    RigctlProtocol protocol(rig);
+    QString requests;
+    protocol.setPttHandler([&](bool on) {
+        requests += on ? QLatin1Char('1') : QLatin1Char('0');
+        protocol.setPttState(on); // as the owner does once the chain is keyed
+    });
+    QByteArray received;
+    for (const QByteArray &read : std::as_const(reads))
+        received += protocol.receive(read);
+    QCOMPARE(received, answers);
+    QCOMPARE(requests, keying);
+    QCOMPARE(protocol.isClosed(), closed);
+}
+
+namespace {
+
+// Runs Debian's rigctl against the server, turning the event loop so that the
+// server answers while the client waits: its standard output.
+QByteArray runRigctl(RigctlServer &server, const QStringList &command)
+{
+    QProcess rigctl;
+    rigctl.start(QStringLiteral("rigctl"), QStringList{QStringLiteral("-m"), QStringLiteral("2"), QStringLiteral("-r"),
+                                                       QStringLiteral("127.0.0.1:%1").arg(server.port())} + command);
+    [&] { QTRY_VERIFY_WITH_TIMEOUT(rigctl.state() == QProcess::NotRunning, 30000); }();
+    if (rigctl.exitStatus() != QProcess::NormalExit || rigctl.exitCode() != 0)
+        return "failed: " + rigctl.readAllStandardError();
+    return rigctl.readAllStandardOutput();
+}
+
+} // namespace
+
+void TestRigctlServer::realClient_data()
+{
+    QTest::addColumn<QList<QStringList>>("runs"); // one rigctl process each
+    QTest::addColumn<QByteArray>("lastOutput");
+    QTest::addColumn<QString>("keying");
+
+    QTest::newRow("key, read PTT") << QList<QStringList>{{"T", "1"}, {"t"}} << QByteArray("1\n") << "1";
+    QTest::newRow("key, release") << QList<QStringList>{{"T", "1"}, {"T", "0"}, {"t"}} << QByteArray("0\n") << "10";
+    QTest::newRow("frequency set and read") << QList<QStringList>{{"F", "14074000"}, {"f"}} << QByteArray("14074000\n") << "";
+    QTest::newRow("mode set and read") << QList<QStringList>{{"M", "PKTUSB", "3000"}, {"m"}} << QByteArray("PKTUSB\n3000\n") << "";
+}
+
+void TestRigctlServer::realClient()
+{
+    QFETCH(QList<QStringList>, runs);
+    QFETCH(QByteArray, lastOutput);
+    QFETCH(QString, keying);
+
+    RigctlServer server;
+    QVERIFY2(server.listen(QStringLiteral("127.0.0.1:0")), qPrintable(server.errorString()));
+    QString requests;
+    connect(&server, &RigctlServer::pttRequested, &server, [&](const QString &client, bool on) {
+        QVERIFY(client.startsWith(QLatin1String("127.0.0.1:")));
+        requests += on ? QLatin1Char('1') : QLatin1Char('0');
+        server.setPttState(on);
+    });
+    QByteArray output;
+    for (const QStringList &run : std::as_const(runs))
+        output = runRigctl(server, run);
+    QCOMPARE(output, lastOutput);
+    QCOMPARE(requests, keying);
+}
+
+void TestRigctlServer::killedClientIsGone()
+{
+    RigctlServer server;
+    QVERIFY(server.listen(QStringLiteral("127.0.0.1:0")));
+    QSignalSpy keyed(&server, &RigctlServer::pttRequested);
+    QSignalSpy gone(&server, &RigctlServer::clientGone);
+    QProcess rigctl; // interactive: commands on its standard input
+    rigctl.start(QStringLiteral("rigctl"), {"-m", "2", "-r", QStringLiteral("127.0.0.1:%1").arg(server.port())});
+    rigctl.write("T 1\n");
+    QTRY_COMPARE_WITH_TIMEOUT(keyed.size(), 1, 30000);
+    QCOMPARE(keyed.at(0).at(1).toBool(), true);
+    QCOMPARE(gone.size(), 0);
+    rigctl.kill();
+    QTRY_COMPARE_WITH_TIMEOUT(gone.size(), 1, 30000);
+    QCOMPARE(gone.at(0).at(0), keyed.at(0).at(0));
+    QTRY_VERIFY(rigctl.state() == QProcess::NotRunning);
+}
+
+QTEST_GUILESS_MAIN(TestRigctlServer)
+#include "tst_rigctlserver.moc"
