@@ -101,7 +101,7 @@ void TestRigctlServer::realClient_data()
 
     QTest::newRow("key, read PTT") << QList<QStringList>{{"T", "1"}, {"t"}} << QByteArray("1\n") << "1";
     QTest::newRow("key, release") << QList<QStringList>{{"T", "1"}, {"T", "0"}, {"t"}} << QByteArray("0\n") << "10";
-    QTest::newRow("frequency set and read") << QList<QStringList>{{"F", "14074000"}, {"f"}} << QByteArray("14074000\n") << "";
+    QTest::newRow("frequency set and read") << QList<QStringList>{{"F", "7074000"}, {"f"}} << QByteArray("7074000\n") << "";
     QTest::newRow("mode set and read") << QList<QStringList>{{"M", "PKTUSB", "3000"}, {"m"}} << QByteArray("PKTUSB\n3000\n") << "";
 }
 
