@@ -30,9 +30,11 @@ TimeOnAirWindow::TimeOnAirWindow(TimeOnAirLog &log, HelpViewer *opener, Messages
     m_table->setHorizontalHeaderLabels({QStringLiteral("Start"), QStringLiteral("Seconds"),
                                         QStringLiteral("Keyed by"), QStringLiteral("Ended by")});
     m_table->verticalHeader()->hide();
+    m_table->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_table->horizontalHeader()->setStretchLastSection(true);
+    m_table->horizontalHeader()->setSectionResizeMode(3, QHeaderView::Stretch);
     m_openFolder->setToolTip(QDir::toNativeSeparators(m_log.fileName()));
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     buttons->addButton(m_openFolder, QDialogButtonBox::ActionRole);
@@ -40,6 +42,8 @@ TimeOnAirWindow::TimeOnAirWindow(TimeOnAirLog &log, HelpViewer *opener, Messages
     layout->addLayout(totals);
     layout->addWidget(m_table);
     layout->addWidget(buttons);
+    // Esc and Enter close it at once; the table only shows.
+    buttons->button(QDialogButtonBox::Close)->setFocus();
     resize(440, 360);
 
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -85,7 +89,6 @@ void TimeOnAirWindow::showSummary(const TimeOnAirSummary &summary)
             m_table->setItem(row, column, item);
         }
     }
-    m_table->resizeColumnsToContents();
 }
 
 void TimeOnAirWindow::openFolder()
