@@ -2,6 +2,7 @@
 #include "core/headlessstation.h"
 #include "core/keyingengine.h"
 #include "core/timeoutwarning.h"
+#include "core/timeonairlog.h"
 #include "core/storedportmappings.h"
 #include "ui/desktopadapters.h"
 #include "platform/desktop/canberrasoundalert.h"
@@ -66,6 +67,8 @@ int runWithoutWindow(int argc, char *argv[])
     StoredPortMappings mappings(settings);
     SystemSerialPorts ports(mappings);
     KeyingEngine engine(ports);
+    TimeOnAirLog airLog;
+    airLog.follow(engine);
     QTextStream out(stdout);
     HeadlessStation station(engine, settings, out);
     // An operating position without a screen may still have a speaker.
@@ -132,9 +135,12 @@ int main(int argc, char *argv[])
     DesktopAdapters desktop(AppInfo::title());
 
     KeyingEngine engine(ports);
+    TimeOnAirLog airLog;
+    airLog.follow(engine);
     PlatformServices services = desktop.services(settings, ports);
     services.mappings = &mappings;
     ZelvoFootswitch2 window(services, engine);
+    window.setTimeOnAirLog(&airLog);
     CanberraSoundAlert sound(AppInfo::title());
     TimeoutWarning warning(sound);
     warning.follow(engine);

@@ -74,6 +74,21 @@ class NoWindow(ProgramTestCase):
         self.assertEqual(usage.returncode, 0)
         self.assertIn("--no-window", usage.stdout)
 
+    def test_writes_each_transmission_to_the_time_on_air_file(self):
+        self.rig.start("--no-window", display=False)
+        self.rig.wait_until_open()
+        for step in ("press", "release", "press"):
+            getattr(self.rig, step)()
+            self.rig.wait_for_rts(self.rig.output, int(step == "press"))
+        # Still held at SIGTERM: ended by the exit.
+        self.assertEqual(self.rig.stop(), 0)
+        with open(os.path.join(self.rig.state_home, "zelvo-footswitch2", "time-on-air.csv"), encoding="utf-8") as f:
+            lines = f.read().splitlines()
+        time = r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d"
+        self.assertEqual(lines[0], "start,end,seconds,source,ending")
+        for line, ending in zip(lines[1:], ("release", "exit"), strict=True):
+            self.assertRegex(line, rf"^{time},{time},\d+\.\d{{3}},footswitch,{ending}$")
+
 
 if __name__ == "__main__":
     run_tests(sys.modules[__name__])

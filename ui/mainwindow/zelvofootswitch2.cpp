@@ -76,6 +76,8 @@ ZelvoFootswitch2::ZelvoFootswitch2(const PlatformServices &platform, KeyingEngin
     connect(m_ui->ComboComIn, &QComboBox::activated, this, &ZelvoFootswitch2::ComboComIn_Click);
     connect(m_ui->ComboComOut, &QComboBox::activated, this, &ZelvoFootswitch2::ComboComOut_Click);
     connect(m_ui->mnuSettings, &QAction::triggered, this, &ZelvoFootswitch2::mnuSettings_Click);
+    connect(m_ui->mnuTimeOnAir, &QAction::triggered, this, &ZelvoFootswitch2::mnuTimeOnAir_Click);
+    m_ui->mnuTimeOnAir->setEnabled(false);
     connect(m_ui->mnuExit, &QAction::triggered, this, &ZelvoFootswitch2::mnuExit_Click);
     connect(m_ui->mnuIndex, &QAction::triggered, this, &ZelvoFootswitch2::mnuIndex_Click);
     connect(m_ui->mnuAbout, &QAction::triggered, this, &ZelvoFootswitch2::mnuAbout_Click);
@@ -401,6 +403,24 @@ void ZelvoFootswitch2::mnuSettings_Click()
         m_activation.run();
     });
     m_settingsWindow->open();
+}
+
+void ZelvoFootswitch2::setTimeOnAirLog(TimeOnAirLog *log)
+{
+    m_timeOnAirLog = log;
+    m_ui->mnuTimeOnAir->setEnabled(log != nullptr);
+}
+
+void ZelvoFootswitch2::mnuTimeOnAir_Click()
+{
+    // Only reads the log: the ports stay as they are.
+    if (!m_timeOnAirWindow) {
+        m_timeOnAirWindow = new TimeOnAirWindow(*m_timeOnAirLog, m_platform.help, m_platform.messages, this);
+        m_timeOnAirWindow->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_timeOnAirWindow->show();
+    m_timeOnAirWindow->raise();
+    m_timeOnAirWindow->activateWindow();
 }
 
 void ZelvoFootswitch2::mnuExit_Click()

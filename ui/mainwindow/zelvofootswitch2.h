@@ -7,6 +7,7 @@
 #include "ui/mainwindow/portstatusline.h"
 #include "ui/platformservices.h"
 #include "ui/settings/settingswindow.h"
+#include "ui/timeonair/timeonairwindow.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -52,6 +53,9 @@ public:
     // The open settings window, if any.
     SettingsWindow *settingsWindow() const { return m_settingsWindow; }
     void setHelpLocator(const HelpLocator &locator) { m_helpLocator = locator; }
+    // The log that File > Time on air... shows; without one the item is off.
+    void setTimeOnAirLog(TimeOnAirLog *log);
+    TimeOnAirWindow *timeOnAirWindow() const { return m_timeOnAirWindow; }
 
     // Saves the five settings, releases both ports and ends the program.
     // Every way out runs it: Exit, the close box, the window manager, a
@@ -92,6 +96,7 @@ private:
     void ComboComIn_Click();
     void ComboComOut_Click();
     void mnuSettings_Click();
+    void mnuTimeOnAir_Click();
     void mnuExit_Click();
     void mnuIndex_Click();
     void mnuAbout_Click();
@@ -121,6 +126,8 @@ private:
     bool m_activateOnReturn = false;
     QPointer<QWidget> m_about;
     QPointer<SettingsWindow> m_settingsWindow;
+    TimeOnAirLog *m_timeOnAirLog = nullptr;
+    QPointer<TimeOnAirWindow> m_timeOnAirWindow;
     // The network server's certificate, as last seen, for the settings window.
     QString m_tlsPeerSummary;
 };

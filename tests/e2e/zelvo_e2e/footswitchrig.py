@@ -124,6 +124,8 @@ class FootswitchRig:
         self.lines_dir = os.path.join(self._workdir, "modemlines")
         self.by_id_dir = os.path.join(self._workdir, "by-id")
         self.runtime_dir = os.path.join(self._workdir, "runtime")
+        # Where the log of time on air goes.
+        self.state_home = os.path.join(self._workdir, "state")
         for folder in (self.config_home, self.lines_dir, self.runtime_dir, self.by_id_dir):
             os.makedirs(folder, mode=0o700)
         self.settings_path = os.path.join(self.config_home, APP_NAME, APP_NAME + ".conf")
@@ -354,6 +356,7 @@ class FootswitchRig:
         env["ZELVO_MODEMLINES_DIR"] = self.lines_dir
         env["XDG_CONFIG_HOME"] = self.config_home
         env["XDG_RUNTIME_DIR"] = self.runtime_dir
+        env["XDG_STATE_HOME"] = self.state_home
         env.setdefault("QT_QPA_PLATFORM", "xcb")
         # The engine says when the output is ready (wait_until_ready), the
         # wiring assistant when it listens and what it found.
