@@ -65,7 +65,8 @@ class NoWindow(ProgramTestCase):
         lines = [line.split(" ", 1)[1] for line in self.rig.program_output().splitlines()
                  if re.search(r" (timeout-warning \d+|timed-out timeout)$", line)]
         self.assertEqual(lines, ["timeout-warning 4", "timeout-warning 2", "timed-out timeout"])
-        self.assertEqual(self.rig.rts(self.rig.output), 0)
+        # The state is told as it is entered; the release walk's write follows.
+        self.rig.wait_for_rts(self.rig.output, 0)
 
     def test_version_and_help(self):
         version = subprocess.run([OPTIONS.program, "--version"], capture_output=True, text=True, timeout=10)
