@@ -42,6 +42,11 @@ HeadlessStation::HeadlessStation(KeyingEngine &engine, const SettingsStore &sett
             [this](KeyingEngine::State state, KeyingEngine::Cause cause) {
                 write(stateName(state) + QLatin1Char(' ') + causeName(cause));
             });
+    // Which source holds the transmitter: "keyed by rigctl client 127.0.0.1:53422".
+    connect(&m_engine, &KeyingEngine::keyingSourceChanged, this, [this](const QString &source) {
+        if (!source.isEmpty())
+            write(QStringLiteral("keyed by ") + source);
+    });
     connect(&m_engine, &KeyingEngine::footswitchChanged, this, [this](bool pressed) {
         write(pressed ? QStringLiteral("footswitch pressed") : QStringLiteral("footswitch released"));
     });

@@ -14,6 +14,7 @@ class TimeoutWarning;
 // one line on a text stream (time, what, why), for a terminal or a journal:
 //
 //     2026-12-07T18:30:01.123 keyed-by-footswitch footswitch
+//     2026-12-07T18:30:01.123 keyed by footswitch
 //     2026-12-07T18:30:02.456 released footswitch
 //     2026-12-07T18:30:02.456 output Com2 /dev/ttyUSB1 lost
 //     2026-12-07T18:33:01.123 timeout-warning 10
@@ -35,11 +36,13 @@ public:
     // Each warning of the coming time-out as a line, with the seconds left.
     void showTimeoutWarning(const TimeoutWarning &warning);
 
+    // One line: the time, then `what`.
+    void write(const QString &what);
+
     static QString stateName(KeyingEngine::State state);
     static QString causeName(KeyingEngine::Cause cause);
 
 private:
-    void write(const QString &what);
     void reportPorts();
 
     KeyingEngine &m_engine;

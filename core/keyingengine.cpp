@@ -94,9 +94,11 @@ void KeyingEngine::configure(const SettingsStore &settings)
         // Still keyed (nothing closed the ports first): that walk starts now.
         if (m_state != State::OutputUnavailable)
             enter(State::OutputUnavailable, Cause::PortsClosed);
+        emit configured();
         return;
     }
     apply(next);
+    emit configured();
 }
 
 void KeyingEngine::apply(const Configuration &configuration)
@@ -433,12 +435,16 @@ void KeyingEngine::enter(State next, Cause cause, const QString &notice)
     // Whatever the notice said (a countdown, what a time-out did) belonged to
     // the state that ends here.
     setNotice(notice);
-    if (!isKeyed(next))
+    if (!isKeyed(next)) {
         m_timeout.released();
+        // Whatever released the transmitter released every program's key.
+        m_clients.clear();
+    }
     if (before != next || isKeyed(next)) {
         qCDebug(lcEngine) << "state" << m_state << cause;
         emit stateChanged(m_state, cause);
     }
+    tellKeyingSource();
     walk();
 }
 
@@ -680,8 +686,10 @@ void KeyingEngine::footswitchPressedEdge()
     switch (m_state) {
     case State::Released:
     case State::KeyedByOperator:
+    case State::KeyedByClient:
         // A press while keyed by the operator makes it the footswitch's:
-        // its release ends the transmission.
+        // its release ends the transmission. A fresh press is a deliberate
+        // act, so the time-out counts from it.
         m_timeout.keyed(now());
         enter(State::KeyedByFootswitch, Cause::Footswitch);
         break;
@@ -698,9 +706,13 @@ void KeyingEngine::footswitchReleasedEdge()
     switch (m_state) {
     case State::KeyedByFootswitch:
     case State::KeyedByOperator:
+        // A program that keyed meanwhile still wants the transmitter.
+        enter(m_clients.isEmpty() ? State::Released : State::KeyedByClient, Cause::Footswitch);
+        break;
     case State::TimedOut:
         enter(State::Released, Cause::Footswitch);
         break;
+    case State::KeyedByClient:
     case State::Released:
     case State::OutputUnavailable:
         break;
@@ -720,6 +732,7 @@ void KeyingEngine::operatorRelease()
     switch (m_state) {
     case State::KeyedByFootswitch:
     case State::KeyedByOperator:
+    case State::KeyedByClient:
         enter(State::Released, Cause::Operator);
         break;
     case State::Released:
@@ -727,6 +740,58 @@ void KeyingEngine::operatorRelease()
     case State::OutputUnavailable:
         break;
     }
+}
+
+void KeyingEngine::clientKey(const QString &client)
+{
+    if (m_state == State::OutputUnavailable || m_inhibited || m_wiring || m_clients.contains(client))
+        return;
+    m_clients.append(client);
+    if (isKeyed()) {
+        // Joins the transmission on the air: the time-out still counts from
+        // its start, so a program that asks again and again cannot hold the
+        // transmitter past it.
+        tellKeyingSource();
+        return;
+    }
+    m_timeout.keyed(now());
+    enter(State::KeyedByClient, Cause::Client);
+}
+
+void KeyingEngine::clientRelease(const QString &client)
+{
+    if (!m_clients.removeOne(client))
+        return;
+    if (m_state == State::KeyedByClient && m_clients.isEmpty())
+        enter(State::Released, Cause::Client);
+    else
+        tellKeyingSource();
+}
+
+QString KeyingEngine::keyingSource() const
+{
+    switch (m_state) {
+    case State::KeyedByFootswitch:
+        return QStringLiteral("footswitch");
+    case State::KeyedByOperator:
+        return QStringLiteral("Tx button");
+    case State::KeyedByClient:
+        return m_clients.value(0);
+    case State::Released:
+    case State::TimedOut:
+    case State::OutputUnavailable:
+        break;
+    }
+    return {};
+}
+
+void KeyingEngine::tellKeyingSource()
+{
+    const QString source = keyingSource();
+    if (source == m_toldSource)
+        return;
+    m_toldSource = source;
+    emit keyingSourceChanged(source);
 }
 
 void KeyingEngine::checkTimeout()

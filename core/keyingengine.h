@@ -59,6 +59,7 @@ public:
         Released,
         KeyedByFootswitch,
         KeyedByOperator,
+        KeyedByClient,     // by programs through the PTT server, and no one else
         TimedOut,          // released by the time-out; the footswitch keys again once let go
         OutputUnavailable, // closed, opening, lost or refused: nothing can key
     };
@@ -75,6 +76,7 @@ public:
         PortsClosed,
         Shutdown,
         Inhibited,
+        Client,
     };
     Q_ENUM(Cause)
 
@@ -134,9 +136,23 @@ public:
     void testRelay();
     bool isRelayTestRunning() const { return m_relayTest.isActive(); }
 
-    // The operator's "Tx" and "Rx".
+    // The operator's "Tx" and "Rx". "Rx" releases the transmitter whoever
+    // keyed it, programs included: it is the operator's way to stop it.
     void operatorKey();
     void operatorRelease();
+
+    // A program that keys through the PTT server, named as the operator
+    // should read it ("rigctl client 127.0.0.1:53422"). The chain is keyed
+    // while any source wants it; each program releases only its own key, and
+    // whatever releases the transmitter for the program's sake (time-out,
+    // inhibit, a lost port, "Rx") ends every program's key: it must ask
+    // again. Nothing keys while the outputs cannot follow or during the
+    // wiring assistant.
+    void clientKey(const QString &client);
+    void clientRelease(const QString &client);
+    // What keeps the chain keyed: "footswitch", "Tx button", a client's name,
+    // or nothing while released.
+    QString keyingSource() const;
 
     // Reads the footswitch and the inhibit input, checks the time-out, looks
     // at the outputs and takes the steps of the walk that are due.
@@ -146,7 +162,10 @@ public:
     void footswitchLineChanged();
 
     State state() const { return m_state; }
-    static bool isKeyed(State state) { return state == State::KeyedByFootswitch || state == State::KeyedByOperator; }
+    static bool isKeyed(State state)
+    {
+        return state == State::KeyedByFootswitch || state == State::KeyedByOperator || state == State::KeyedByClient;
+    }
     bool isKeyed() const { return isKeyed(m_state); }
     // How many outputs may be keyed now (1..k), out of outputCount(): a
     // release counts only once confirmed. Above zero the transmitter is
@@ -185,6 +204,10 @@ signals:
     // The walk keyed or released an output: `keyed` of `count` are keyed.
     void outputsKeyedChanged(int keyed, int count);
     void inhibitedChanged(bool inhibited);
+    // configure() took the settings (in force now or after the walk).
+    void configured();
+    // keyingSource() changed, after the stateChanged() that changed it.
+    void keyingSourceChanged(const QString &source);
     // Every output is released and closed after shutdown().
     void closed();
 
@@ -236,6 +259,7 @@ private:
     void checkTimeout();
     void setFootswitch(bool pressed);
     void setNotice(const QString &notice);
+    void tellKeyingSource();
     void inputReady();
     void openOutputs();
     void reportFailure();
@@ -275,6 +299,9 @@ private:
     // keyedOutputs() as last told through outputsKeyedChanged().
     int m_toldKeyed = 0;
     QString m_notice;
+    // Programs keying through the PTT server, the first one first.
+    QStringList m_clients;
+    QString m_toldSource;
     QElapsedTimer m_monotonic;
     std::function<qint64()> m_clock = [this] { return m_monotonic.nsecsElapsed() / 1000; };
     // Reads the line again when a new level is due to be confirmed.

@@ -38,6 +38,7 @@ QString endingFor(KeyingEngine::Cause cause)
         return QStringLiteral("exit");
     case KeyingEngine::Cause::Footswitch:
     case KeyingEngine::Cause::Operator:
+    case KeyingEngine::Cause::Client:
     case KeyingEngine::Cause::OutputReady:
         break;
     }
@@ -92,6 +93,7 @@ TimeOnAirLog::~TimeOnAirLog()
 
 void TimeOnAirLog::follow(const KeyingEngine &engine)
 {
+    m_engine = &engine;
     connect(&engine, &KeyingEngine::stateChanged, this, &TimeOnAirLog::stateChanged);
     connect(&engine, &KeyingEngine::outputsKeyedChanged, this, &TimeOnAirLog::outputsKeyedChanged);
 }
@@ -101,8 +103,7 @@ void TimeOnAirLog::stateChanged(KeyingEngine::State state, KeyingEngine::Cause c
     // A keyed state comes before its first output is keyed, a released one
     // before the release walk has ended: both are kept for that moment.
     if (KeyingEngine::isKeyed(state)) {
-        m_source = state == KeyingEngine::State::KeyedByFootswitch ? QStringLiteral("footswitch")
-                                                                    : QStringLiteral("Tx button");
+        m_source = m_engine->keyingSource();
         m_ending.clear();
     } else {
         m_ending = endingFor(cause);

@@ -17,7 +17,7 @@ struct Transmission
 {
     QDateTime start;
     QDateTime end;
-    QString source; // "footswitch", "Tx button"
+    QString source; // "footswitch", "Tx button", "rigctl client 127.0.0.1:53422"
     QString ending; // "release", "time-out", "inhibit", "loss", "exit"
 
     qint64 milliseconds() const { return start.msecsTo(end); }
@@ -80,6 +80,7 @@ private:
     void outputsKeyedChanged(int keyed);
     void end();
 
+    const KeyingEngine *m_engine = nullptr;
     BoundedLineFile m_file;
     // One thread, so that lines are written and read in the order asked.
     QThreadPool m_writer;

@@ -139,7 +139,8 @@ void tst_KeyingEngine::checkInvariants(const QString &after)
 // One step of a sequence: "press", "release", "tx", "rx", "out-lost",
 // "out-back", "in-lost", "in-back", "in-fails", "refuse", "about", "return",
 // "shutdown", "wiring" (the settings window's Keying page), "test" (its
-// relay test), "test-ends" (a second later), or "+N" for N ms later.
+// relay test), "test-ends" (a second later), "a-key"/"a-rel" (program a
+// keys or releases), "by:SOURCE" (keyed by it), or "+N" for N ms later.
 void tst_KeyingEngine::run(const QString &step)
 {
     const auto unplug = [](FakeLineState &line) { line.gone = true; line.exists = false; };
@@ -157,6 +158,14 @@ void tst_KeyingEngine::run(const QString &step)
         m_engine->operatorKey();
     } else if (step == QLatin1String("rx")) {
         m_engine->operatorRelease();
+    } else if (step.endsWith(QLatin1String("-key")) || step.endsWith(QLatin1String("-rel"))) {
+        // A program through the PTT server: "a-key", "b-rel".
+        if (step.endsWith(QLatin1String("-key")))
+            m_engine->clientKey(step.first(1));
+        else
+            m_engine->clientRelease(step.first(1));
+    } else if (step.startsWith(QLatin1String("by:"))) {
+        QCOMPARE(m_engine->keyingSource(), step.mid(3));
     } else if (step == QLatin1String("out-lost")) {
         unplug(out());
         m_engine->poll();
@@ -262,6 +271,21 @@ void tst_KeyingEngine::shouldKeepTheInvariantsThroughEverySequence_data()
         {"relay test ended by leaving the page", "wiring test about", "OutputUnavailable", ""},
         {"and the footswitch keys again after it", "wiring press about return +100", "KeyedByFootswitch", ""},
         {"exit during a relay test", "wiring test shutdown", "OutputUnavailable", ""},
+        {"a program keys and releases", "a-key by:a a-rel by:", "Released", ""},
+        {"each program releases only its own key", "a-key b-key a-rel by:b", "KeyedByClient", ""},
+        {"the last program's release ends it", "a-key b-key b-rel a-rel a-rel", "Released", ""},
+        {"a program cannot release the footswitch", "press a-rel b-key b-rel by:footswitch", "KeyedByFootswitch", ""},
+        {"the footswitch let go, a program still keys", "a-key press by:footswitch release by:a", "KeyedByClient", ""},
+        {"Rx ends every program's key", "a-key b-key rx a-rel", "Released", ""},
+        {"the time-out ends every program's key", "a-key b-key +30000 b-rel", "Released",
+         "Tx time-out released the transmitter"},
+        {"and a program asks again", "a-key +30000 a-key", "KeyedByClient", ""},
+        {"a program joining does not extend the time-out", "a-key +20000 b-key a-rel +10000", "Released",
+         "Tx time-out released the transmitter"},
+        {"a program keys nothing while the output is away", "out-lost a-key out-back", "Released", ""},
+        {"a lost output ends a program's key", "a-key out-lost out-back", "Released", ""},
+        {"a program keys nothing while wiring", "wiring a-key", "Released", ""},
+        {"a program keys while a timed-out footswitch is held", "press +30000 a-key release by:a", "KeyedByClient", ""},
     };
     for (const char *relay : {"RTS", "DTR"}) {
         for (const auto &row : rows)
@@ -360,6 +384,9 @@ void tst_KeyingEngine::shouldWalkTheChainInOrderThroughEverySequence_data()
     QTest::newRow("inhibit mid-walk releases in order")
         << "press +30 inhibit +50" << "1+0 2+30 2-30 1-80" << "Released" << "Inhibited";
     QTest::newRow("a press while inhibited keys nothing") << "inhibit press tx +100" << "" << "Released" << "Inhibited";
+    QTest::newRow("a program walks the chain; inhibit ends its key, which it must ask again")
+        << "a-key +30 +20 inhibit +40 +50 uninhibit a-key +30" << walk + ' ' + back + " 1+140 2+170"
+        << "KeyedByClient" << "";
     QTest::newRow("the end of inhibit keys nothing until the next press")
         << "press +30 +20 inhibit +40 +50 uninhibit +100 release press" << walk + ' ' + back + " 1+240"
         << "KeyedByFootswitch" << "";

@@ -128,12 +128,13 @@ ZelvoFootswitch2::ZelvoFootswitch2(const PlatformServices &platform, KeyingEngin
     connect(&m_engine, &KeyingEngine::stateChanged, this, &ZelvoFootswitch2::showKeying);
     connect(&m_engine, &KeyingEngine::outputsKeyedChanged, this, &ZelvoFootswitch2::showKeying);
     connect(&m_engine, &KeyingEngine::portsChanged, this, &ZelvoFootswitch2::showPortState);
-    connect(&m_engine, &KeyingEngine::noticeChanged, m_statusLine, &PortStatusLine::setNotice);
+    connect(&m_engine, &KeyingEngine::noticeChanged, this, &ZelvoFootswitch2::showNotice);
+    connect(&m_engine, &KeyingEngine::keyingSourceChanged, this, &ZelvoFootswitch2::showNotice);
     connect(&m_engine, &KeyingEngine::portFailed, this, [this](const QString &message) {
         if (!m_unloaded)
             m_platform.messages->show(message);
     });
-    m_statusLine->setNotice(m_engine.notice());
+    showNotice();
     connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, &ZelvoFootswitch2::focusWindowChanged);
 
     // Precise: the default coarse timer may fire up to 5 % late.
@@ -188,6 +189,17 @@ void ZelvoFootswitch2::showKeying()
     m_ui->Command1->setVisible(!keyed);
     m_ui->Command2->setVisible(keyed);
     showPortState();
+}
+
+void ZelvoFootswitch2::showNotice()
+{
+    // What the engine must say comes first; otherwise, while keyed, who
+    // keyed: a program may key the chain while nobody touches the window.
+    const QString source = m_engine.keyingSource();
+    if (!m_engine.notice().isEmpty() || source.isEmpty())
+        m_statusLine->setNotice(m_engine.notice());
+    else
+        m_statusLine->setNotice(QStringLiteral("keyed by ") + source);
 }
 
 void ZelvoFootswitch2::SetAlwaysOnTop(QWidget *window, bool onTop)

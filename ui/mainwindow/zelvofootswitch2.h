@@ -108,6 +108,7 @@ private:
     // state line.
     void fitToOutputs();
     void showKeying();
+    void showNotice();
 
     PlatformServices m_platform;
     Ui::ZelvoFootswitch2 *m_ui = nullptr;
