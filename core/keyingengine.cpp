@@ -387,6 +387,10 @@ void KeyingEngine::finishClosing()
         FatalSignalRelease::disarm(slot);
     for (KeyedOutput *output : m_chain)
         output->close();
+    if (m_gateHeld && m_gate) {
+        m_gateHeld = false;
+        m_gate->chainReleased();
+    }
     if (closing == Closing::Shutdown)
         emit closed();
 }
@@ -437,8 +441,10 @@ void KeyingEngine::enter(State next, Cause cause, const QString &notice)
     setNotice(notice);
     if (!isKeyed(next)) {
         m_timeout.released();
-        // Whatever released the transmitter released every program's key.
+        // Whatever released the transmitter released every program's key,
+        // and every wish waiting for the gate.
         m_clients.clear();
+        m_wish.reset();
     }
     if (before != next || isKeyed(next)) {
         qCDebug(lcEngine) << "state" << m_state << cause;
@@ -483,6 +489,11 @@ void KeyingEngine::walk()
     }
     if (!walkUnderWay())
         walkEnded();
+    // The chain first, then the claim: a release never waits for the gate.
+    if (m_gateHeld && m_gate && !isKeyed() && !walkUnderWay()) {
+        m_gateHeld = false;
+        m_gate->chainReleased();
+    }
 }
 
 void KeyingEngine::walkEnded()
@@ -657,7 +668,8 @@ void KeyingEngine::readFootswitch()
 
 void KeyingEngine::readInhibit()
 {
-    setInhibited(m_inhibit.read(m_input, m_inputSupervisor));
+    m_lineInhibited = m_inhibit.read(m_input, m_inputSupervisor);
+    setInhibited(m_lineInhibited || m_gateInhibited);
 }
 
 void KeyingEngine::setInhibited(bool inhibited)
@@ -685,6 +697,8 @@ void KeyingEngine::footswitchPressedEdge()
         return;
     switch (m_state) {
     case State::Released:
+        keyBy(State::KeyedByFootswitch, Cause::Footswitch);
+        break;
     case State::KeyedByOperator:
     case State::KeyedByClient:
         // A press while keyed by the operator makes it the footswitch's:
@@ -712,8 +726,12 @@ void KeyingEngine::footswitchReleasedEdge()
     case State::TimedOut:
         enter(State::Released, Cause::Footswitch);
         break;
-    case State::KeyedByClient:
     case State::Released:
+        // The press is over: what the gate said of it is no longer news.
+        if (m_notice.startsWith(QLatin1String("Interlocked")))
+            setNotice({});
+        break;
+    case State::KeyedByClient:
     case State::OutputUnavailable:
         break;
     }
@@ -723,8 +741,75 @@ void KeyingEngine::operatorKey()
 {
     if (m_state == State::OutputUnavailable || m_inhibited)
         return;
+    if (!isKeyed()) {
+        keyBy(State::KeyedByOperator, Cause::Operator);
+        return;
+    }
     m_timeout.keyed(now());
     enter(State::KeyedByOperator, Cause::Operator);
+}
+
+void KeyingEngine::setGate(KeyingGate *gate)
+{
+    if (m_gate)
+        m_gate->disconnect(this);
+    m_gate = gate;
+    m_gateAsked = m_gateHeld = m_gateInhibited = false;
+    if (!m_gate)
+        return;
+    connect(m_gate, &KeyingGate::granted, this, &KeyingEngine::gateGranted);
+    connect(m_gate, &KeyingGate::refused, this, &KeyingEngine::gateRefused);
+    connect(m_gate, &KeyingGate::inhibitChanged, this, [this](bool inhibited) {
+        m_gateInhibited = inhibited;
+        setInhibited(m_lineInhibited || m_gateInhibited);
+    });
+}
+
+void KeyingEngine::keyBy(State keyed, Cause cause)
+{
+    if (!m_gate || !m_gate->isRequired()) {
+        m_timeout.keyed(now());
+        enter(keyed, cause);
+        return;
+    }
+    // Keys once the claim has settled; the latest wish decides then.
+    m_wish = keyed;
+    if (!m_gateAsked) {
+        m_gateAsked = true;
+        m_gate->request();
+    }
+}
+
+void KeyingEngine::gateGranted()
+{
+    if (!m_gateAsked)
+        return;
+    m_gateAsked = false;
+    std::optional<State> wish = std::exchange(m_wish, std::nullopt);
+    // A press let go, or a program that released, while the claim settled.
+    if (wish == State::KeyedByFootswitch && !m_debouncer.level())
+        wish = m_clients.isEmpty() ? std::nullopt : std::optional(State::KeyedByClient);
+    if (wish == State::KeyedByClient && m_clients.isEmpty())
+        wish.reset();
+    if (!wish || isKeyed() || m_state == State::OutputUnavailable || m_inhibited) {
+        m_gate->chainReleased();
+        return;
+    }
+    m_gateHeld = true;
+    m_timeout.keyed(now());
+    enter(*wish, *wish == State::KeyedByFootswitch ? Cause::Footswitch
+                 : *wish == State::KeyedByOperator ? Cause::Operator
+                                                   : Cause::Client);
+}
+
+void KeyingEngine::gateRefused(const QString &reason)
+{
+    if (!m_gateAsked)
+        return;
+    m_gateAsked = false;
+    m_wish.reset();
+    m_clients.clear();
+    setNotice(reason);
 }
 
 void KeyingEngine::operatorRelease()
@@ -737,6 +822,10 @@ void KeyingEngine::operatorRelease()
         break;
     case State::Released:
     case State::TimedOut:
+        // Rx while the gate is asked: nothing keys when it answers.
+        m_wish.reset();
+        m_clients.clear();
+        break;
     case State::OutputUnavailable:
         break;
     }
@@ -754,8 +843,7 @@ void KeyingEngine::clientKey(const QString &client)
         tellKeyingSource();
         return;
     }
-    m_timeout.keyed(now());
-    enter(State::KeyedByClient, Cause::Client);
+    keyBy(State::KeyedByClient, Cause::Client);
 }
 
 void KeyingEngine::clientRelease(const QString &client)

@@ -3,6 +3,7 @@
 #include "core/footswitchdebouncer.h"
 #include "core/footswitchoptions.h"
 #include "core/inhibitinput.h"
+#include "core/keyinggate.h"
 #include "core/outputsequence.h"
 #include "core/portsupervisor.h"
 #include "core/sequencesettings.h"
@@ -13,6 +14,7 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 
 #include <array>
@@ -93,6 +95,11 @@ public:
     // so that a station without a radio never loads Hamlib's backends.
     using RadioMaker = std::function<std::unique_ptr<KeyedOutput>(const RigAddress &rig)>;
     void setRadioMaker(RadioMaker maker) { m_radioMaker = std::move(maker); }
+
+    // For a position that shares its transmitter: a released chain keys only
+    // once the gate has granted it, and gives the grant back once released.
+    // The gate's inhibit counts as the inhibit line's. Not owned.
+    void setGate(KeyingGate *gate);
 
     // Takes the wiring, the time-out, the heartbeats, the outputs in
     // sequence and the inhibit input as stored. While a release walk is
@@ -260,6 +267,9 @@ private:
     void setFootswitch(bool pressed);
     void setNotice(const QString &notice);
     void tellKeyingSource();
+    void keyBy(State keyed, Cause cause);
+    void gateGranted();
+    void gateRefused(const QString &reason);
     void inputReady();
     void openOutputs();
     void reportFailure();
@@ -302,6 +312,13 @@ private:
     // Programs keying through the PTT server, the first one first.
     QStringList m_clients;
     QString m_toldSource;
+    QPointer<KeyingGate> m_gate;
+    // What keys once the gate grants it, while it is asked.
+    std::optional<State> m_wish;
+    bool m_gateAsked = false;
+    bool m_gateHeld = false;
+    bool m_lineInhibited = false;
+    bool m_gateInhibited = false;
     QElapsedTimer m_monotonic;
     std::function<qint64()> m_clock = [this] { return m_monotonic.nsecsElapsed() / 1000; };
     // Reads the line again when a new level is due to be confirmed.

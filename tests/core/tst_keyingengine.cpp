@@ -5,6 +5,7 @@
 #include "support/fakesettingsstore.h"
 
 #include <QMetaEnum>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -15,6 +16,26 @@
 // - the crash release is armed exactly while the relay line is high;
 // - the time-out runs exactly while keyed;
 // - no port ever opens with the relay line high.
+// A position's share of a transmitter, answered by the test. Its claim
+// must go only once every output of the chain is low.
+class FakeGate : public KeyingGate
+{
+public:
+    bool isRequired() const override { return true; }
+    void request() override { ++requests; }
+    void chainReleased() override
+    {
+        QVERIFY(held || requests > 0);
+        held = false;
+        if (outputsLow)
+            QVERIFY2(outputsLow(), "the claim went before the chain released");
+    }
+    void grant() { held = true; emit granted(); }
+    int requests = 0;
+    bool held = false;
+    std::function<bool()> outputsLow;
+};
+
 class tst_KeyingEngine : public QObject
 {
     Q_OBJECT
@@ -64,6 +85,7 @@ private:
     bool m_dtrRelay = false;
     // The third output is a radio (FakeRadioOutput), not a relay on port 4.
     FakeRadioOutput *m_radio = nullptr;
+    std::unique_ptr<FakeGate> m_gate;
     bool m_radioAnswersAtOnce = true;
     QStringList m_radioAsked;
 };
@@ -84,6 +106,8 @@ void tst_KeyingEngine::init()
 void tst_KeyingEngine::cleanup()
 {
     m_engine.reset();
+    QVERIFY(!m_gate || !m_gate->held);
+    m_gate.reset();
     QCOMPARE(FatalSignalRelease::armedDescriptor(), -1);
 }
 
@@ -164,6 +188,20 @@ void tst_KeyingEngine::run(const QString &step)
             m_engine->clientKey(step.first(1));
         else
             m_engine->clientRelease(step.first(1));
+    } else if (step == QLatin1String("gate")) {
+        // A position in an interlock group; its claim answered by "grant",
+        // "refuse", and its remote inhibit by "remote-inhibit".
+        m_gate = std::make_unique<FakeGate>();
+        m_gate->outputsLow = [this] { return !relayHigh() && !outputHigh(1) && !outputHigh(2); };
+        m_engine->setGate(m_gate.get());
+    } else if (step == QLatin1String("grant")) {
+        m_gate->grant();
+    } else if (step == QLatin1String("deny")) {
+        emit m_gate->refused(QStringLiteral("Interlocked: B is transmitting"));
+    } else if (step == QLatin1String("remote-inhibit") || step == QLatin1String("remote-uninhibit")) {
+        emit m_gate->inhibitChanged(step == QLatin1String("remote-inhibit"));
+    } else if (step == QLatin1String("claim-free")) {
+        QVERIFY(!m_gate->held);
     } else if (step.startsWith(QLatin1String("by:"))) {
         QCOMPARE(m_engine->keyingSource(), step.mid(3));
     } else if (step == QLatin1String("out-lost")) {
@@ -286,6 +324,16 @@ void tst_KeyingEngine::shouldKeepTheInvariantsThroughEverySequence_data()
         {"a lost output ends a program's key", "a-key out-lost out-back", "Released", ""},
         {"a program keys nothing while wiring", "wiring a-key", "Released", ""},
         {"a program keys while a timed-out footswitch is held", "press +30000 a-key release by:a", "KeyedByClient", ""},
+        {"in a group a press keys only once granted", "gate press +10 grant by:footswitch", "KeyedByFootswitch", ""},
+        {"a refused press keys nothing and says why", "gate press deny", "Released", "Interlocked: B is transmitting"},
+        {"until the press is over", "gate press deny release", "Released", ""},
+        {"let go before the grant: nothing keys, the claim goes", "gate press release grant claim-free", "Released", ""},
+        {"a program waits for the grant", "gate a-key a-key grant by:a a-rel claim-free", "Released", ""},
+        {"Rx while the claim settles", "gate tx rx grant claim-free", "Released", ""},
+        {"the claim goes after the release", "gate tx grant rx claim-free", "Released", ""},
+        {"the group's inhibit holds like the line", "gate tx grant remote-inhibit claim-free tx", "Released", "Inhibited"},
+        {"and ends like it", "gate remote-inhibit remote-uninhibit tx grant", "KeyedByOperator", ""},
+        {"sources joining a keyed chain ask nothing", "gate tx grant press a-key release by:a", "KeyedByClient", ""},
     };
     for (const char *relay : {"RTS", "DTR"}) {
         for (const auto &row : rows)
@@ -381,6 +429,8 @@ void tst_KeyingEngine::shouldWalkTheChainInOrderThroughEverySequence_data()
         << "press +30 +10 release +40 +10" << "1+0 2+30 2-40 1-90" << "Released" << "";
     QTest::newRow("a press turns the release walk forward again")
         << "press +30 +20 release +20 press" << walk + " 3-50 3+70" << "KeyedByFootswitch" << "";
+    QTest::newRow("in a group the claim goes once the walk is done")
+        << "gate press grant +30 +20 release +40 +50 claim-free" << walk + ' ' + back << "Released" << "";
     QTest::newRow("inhibit mid-walk releases in order")
         << "press +30 inhibit +50" << "1+0 2+30 2-30 1-80" << "Released" << "Inhibited";
     QTest::newRow("a press while inhibited keys nothing") << "inhibit press tx +100" << "" << "Released" << "Inhibited";
