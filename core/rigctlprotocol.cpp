@@ -84,18 +84,14 @@ std::optional<qint64> number(const QByteArray &word, qint64 low, qint64 high)
 
 // With the radio's own rigctld behind, these are still answered here. PTT is
 // this program's: the client keys the chain, which ends in the radio. The
-// others are about this connection rather than the radio, and are asked when
-// a client opens, so that it opens even while the radio's rigctld is away:
-// the VFO mode is how this end parses VFO words, the description says PTT is
-// by CAT (here), so the client sends its PTT here, the power status lets it
-// go on, and "q" ends this connection, not the radio's.
+// power status is asked when a client opens, and answered here so that it
+// opens even while the radio's rigctld is away; "q" ends this connection,
+// not the radio's.
 bool answeredHere(Action action)
 {
     switch (action) {
     case Action::SetPtt:
     case Action::GetPtt:
-    case Action::ChkVfo:
-    case Action::DumpState:
     case Action::GetPowerStat:
     case Action::Quit:
         return true;
@@ -166,7 +162,14 @@ QByteArray RigctlProtocol::answerForwarded(const std::optional<QByteArray> &answ
         return {};
     m_waiting = false;
     m_forward.clear();
-    QByteArray answers = answer.value_or(report(IoError));
+    QByteArray answers;
+    if (answer || !m_describing) {
+        answers = answer.value_or(report(IoError));
+    } else {
+        m_forwarding = false;
+        answers = answerLine(m_waitingLine);
+        m_forwarding = true;
+    }
     return answers + answerLines();
 }
 
@@ -213,7 +216,15 @@ QByteArray RigctlProtocol::answerLine(QByteArrayView line)
     QList<QByteArray> words = text.simplified().split(' ');
     const Command *command = findCommand(words.takeFirst());
     if (m_forwarding && !(command && answeredHere(command->action))) {
+        // The radio's VFO mode and description (its modes, its VFOs' names)
+        // make the client speak to the radio in the radio's terms: a client
+        // told of the stored rig names VFO B "Sub", which a VFO A/B radio
+        // refuses. rigctld also describes itself in full only to a
+        // connection that asked for its VFO mode first. When the radio is
+        // away, the stored rig's answers let the client open all the same.
         m_waiting = true;
+        m_waitingLine = line.toByteArray();
+        m_describing = command && (command->action == Action::DumpState || command->action == Action::ChkVfo);
         m_forward = line.trimmed().toByteArray() + '\n';
         return {};
     }

@@ -67,9 +67,10 @@ public:
     bool isWaiting() const { return m_waiting; }
     // The waiting line, ended by "\n", given once; then empty.
     QByteArray lineToForward() { return std::exchange(m_forward, QByteArray()); }
-    // The radio's answer to the waiting line, or nothing for "RPRT -6" (the
-    // radio could not be reached); returns that answer followed by the
-    // answers to the lines kept meanwhile, up to the next line to forward.
+    // The radio's answer to the waiting line, or nothing when the radio could
+    // not be reached ("RPRT -6"; the stored rig's answer to "\chk_vfo" and
+    // "\dump_state"); returns that answer followed by the answers to the
+    // lines kept meanwhile, up to the next line to forward.
     QByteArray answerForwarded(const std::optional<QByteArray> &answer);
 
     struct Command;
@@ -87,6 +88,8 @@ private:
     bool m_forwarding = false;
     bool m_waiting = false;
     QByteArray m_forward;
+    QByteArray m_waitingLine;
+    bool m_describing = false; // the waiting line asks how to speak to the radio
     QByteArray m_unread; // what came after a line still waiting for the radio
     QByteArray m_pending;
 };

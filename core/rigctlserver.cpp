@@ -127,13 +127,15 @@ void RigctlServer::attachUpstream(QTcpSocket *socket, Client &client)
     if (forwarding) {
         client.upstream = new RigctlUpstream(m_upstreamAddress, m_upstreamPort, socket);
         // The socket as context: after dropClient() nothing reaches this.
-        connect(client.upstream, &RigctlUpstream::answered, socket, [this, socket](const QByteArray &answer) {
+        const auto answer = [this, socket](const std::optional<QByteArray> &answer) {
             const auto found = m_clients.find(socket);
             if (found == m_clients.end())
                 return;
             socket->write(found->second.protocol->answerForwarded(answer));
             serve(socket);
-        });
+        };
+        connect(client.upstream, &RigctlUpstream::answered, socket, answer);
+        connect(client.upstream, &RigctlUpstream::failed, socket, [answer] { answer(std::nullopt); });
     }
     if (client.protocol->isWaiting()) {
         socket->write(client.protocol->answerForwarded(std::nullopt));

@@ -40,8 +40,8 @@ public:
     void setPttState(bool on);
 
     // The radio's own rigctld, "HOST:PORT" as for listen(), when the chain
-    // ends in a radio reached through one: every command but PTT (and the few
-    // a client asks when it opens) is passed on to it, each client on its own
+    // ends in a radio reached through one: every command but PTT (and the power
+    // status and "q") is passed on to it, each client on its own
     // connection, and its answer passed back. Empty: the stored rig answers.
     // Applies to the clients already connected too. False, with
     // errorString(), when the address is malformed; nothing changes then.

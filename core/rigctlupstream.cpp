@@ -84,5 +84,5 @@ void RigctlUpstream::fail()
     m_received.clear();
     m_deadline.stop();
     if (std::exchange(m_waiting, false))
-        emit answered("RPRT -6\n");
+        emit failed();
 }

@@ -11,8 +11,8 @@ class QTcpSocket;
 // passes on. It sends one command at a time and gives back rigctld's answer
 // exactly as rigctld wrote it, so the client reads what rigctld would have told
 // it. It connects when the first command comes and again after a failure, and
-// never blocks: an unreachable, closed or silent rigctld answers "RPRT -6"
-// (Hamlib's I/O error) within answerTimeoutMs.
+// never blocks: an unreachable, closed or silent rigctld fails the command
+// within answerTimeoutMs.
 class RigctlUpstream : public QObject
 {
     Q_OBJECT
@@ -22,11 +22,12 @@ public:
 
     RigctlUpstream(const QHostAddress &address, quint16 port, QObject *parent = nullptr);
 
-    // One command line, ended by "\n"; answered() follows, once.
+    // One command line, ended by "\n"; answered() or failed() follows, once.
     void send(const QByteArray &line);
 
 signals:
     void answered(const QByteArray &answer);
+    void failed();
 
 private:
     void takeAnswer();

@@ -2,8 +2,16 @@
 #include "core/rigctlserver.h"
 
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
+
+#include <hamlib/rig.h>
+
+#include <atomic>
+#include <thread>
 
 // The rigctld protocol on its own, then the server against Hamlib's own
 // rigctl client ("Hamlib NET rigctl", model 2), as logging programs use it.
@@ -17,6 +25,11 @@ private slots:
     void realClient_data();
     void realClient();
     void killedClientIsGone();
+    void throughRigctld_data();
+    void throughRigctld();
+    void rawThroughRigctld_data();
+    void rawThroughRigctld();
+    void hamlibLibrary();
 };
 
 void TestRigctlServer::protocol_data()
@@ -80,16 +93,43 @@ namespace {
 
 // Runs Debian's rigctl against the server, turning the event loop so that the
 // server answers while the client waits: its standard output.
-QByteArray runRigctl(RigctlServer &server, const QStringList &command)
+QByteArray runRigctl(quint16 port, const QStringList &command)
 {
     QProcess rigctl;
     rigctl.start(QStringLiteral("rigctl"), QStringList{QStringLiteral("-m"), QStringLiteral("2"), QStringLiteral("-r"),
-                                                       QStringLiteral("127.0.0.1:%1").arg(server.port())} + command);
+                                                       QStringLiteral("127.0.0.1:%1").arg(port)} + command);
     [&] { QTRY_VERIFY_WITH_TIMEOUT(rigctl.state() == QProcess::NotRunning, 30000); }();
     if (rigctl.exitStatus() != QProcess::NormalExit || rigctl.exitCode() != 0)
         return "failed: " + rigctl.readAllStandardError();
     return rigctl.readAllStandardOutput();
 }
+
+// Hamlib's rigctld for its dummy radio, PTT by CAT, on a free port of
+// 127.0.0.1: the radio's own rigctld behind the server.
+struct Rigctld
+{
+    QProcess process;
+    quint16 port = 0;
+
+    bool start()
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost);
+        port = probe.serverPort();
+        probe.close();
+        process.start(QStringLiteral("rigctld"), {"-m", "1", "-P", "RIG", "-T", "127.0.0.1", "-t", QString::number(port)});
+        return QTest::qWaitFor([this] {
+            QTcpSocket socket;
+            socket.connectToHost(QHostAddress::LocalHost, port);
+            return socket.waitForConnected(200);
+        }, 10000);
+    }
+    ~Rigctld()
+    {
+        process.kill();
+        process.waitForFinished();
+    }
+};
 
 } // namespace
 
@@ -121,7 +161,7 @@ void TestRigctlServer::realClient()
     });
     QByteArray output;
     for (const QStringList &run : std::as_const(runs))
-        output = runRigctl(server, run);
+        output = runRigctl(server.port(), run);
     QCOMPARE(output, lastOutput);
     QCOMPARE(requests, keying);
 }
@@ -142,6 +182,142 @@ void TestRigctlServer::killedClientIsGone()
     QTRY_COMPARE_WITH_TIMEOUT(gone.size(), 1, 30000);
     QCOMPARE(gone.at(0).at(0), keyed.at(0).at(0));
     QTRY_VERIFY(rigctl.state() == QProcess::NotRunning);
+}
+
+void TestRigctlServer::throughRigctld_data()
+{
+    QTest::addColumn<QList<QStringList>>("runs"); // through the server
+    QTest::addColumn<QStringList>("direct"); // then straight to rigctld, and but for PTT through the server
+    QTest::addColumn<QByteArray>("output"); // of each
+    QTest::addColumn<QString>("keying");
+
+    // The dummy radio starts on 145 MHz FM, no split: what is read straight
+    // from it was set through the server.
+    QTest::newRow("frequency") << QList<QStringList>{{"F", "7074000"}} << QStringList{"f"} << QByteArray("7074000\n") << "";
+    QTest::newRow("mode") << QList<QStringList>{{"M", "PKTUSB", "3000"}} << QStringList{"m"} << QByteArray("PKTUSB\n3000\n") << "";
+    QTest::newRow("split") << QList<QStringList>{{"S", "1", "VFOB"}} << QStringList{"s"} << QByteArray("1\nVFOB\n") << "";
+    QTest::newRow("VFO") << QList<QStringList>{{"V", "VFOB"}} << QStringList{"v"} << QByteArray("Sub\n") << "";
+    QTest::newRow("PTT keys the chain, not the radio") << QList<QStringList>{{"T", "1"}} << QStringList{"t"} << QByteArray("0\n") << "1";
+    QTest::newRow("a command only the radio knows")
+        << QList<QStringList>{} << QStringList{"get_info"} << QByteArray("Nothing much (dummy)\n\n") << "";
+}
+
+void TestRigctlServer::throughRigctld()
+{
+    QFETCH(QList<QStringList>, runs);
+    QFETCH(QStringList, direct);
+    QFETCH(QByteArray, output);
+    QFETCH(QString, keying);
+
+    Rigctld rigctld;
+    QVERIFY(rigctld.start());
+    RigctlServer server;
+    QVERIFY(server.listen(QStringLiteral("127.0.0.1:0")));
+    QVERIFY(server.setUpstream(QStringLiteral("127.0.0.1:%1").arg(rigctld.port)));
+    QString requests;
+    connect(&server, &RigctlServer::pttRequested, &server, [&](const QString &, bool on) {
+        requests += on ? QLatin1Char('1') : QLatin1Char('0');
+        server.setPttState(on);
+    });
+    for (const QStringList &run : std::as_const(runs))
+        QCOMPARE(runRigctl(server.port(), run), QByteArray());
+    QCOMPARE(runRigctl(rigctld.port, direct), output);
+    if (keying.isEmpty())
+        QCOMPARE(runRigctl(server.port(), direct), output);
+    QCOMPARE(requests, keying);
+}
+
+void TestRigctlServer::rawThroughRigctld_data()
+{
+    QTest::addColumn<QString>("upstream"); // rigctld, closed (a port nobody listens on), silent
+    QTest::addColumn<QByteArray>("sent"); // at once
+    QTest::addColumn<QByteArray>("answers");
+    QTest::addColumn<QString>("keying");
+
+    QTest::newRow("in order, PTT here") << "rigctld" << QByteArray("F 7074000\nT 1\nf\nt\n")
+                                        << QByteArray("RPRT 0\nRPRT 0\n7074000\n1\n") << "1";
+    QTest::newRow("rigctld's own answers") << "rigctld" << QByteArray("\\nothing\n+f\nl RFPOWER\n;m\n")
+                                           << QByteArray("get_freq:\nFrequency: 145000000\nRPRT 0\n0.000000\n"
+                                                         "get_mode:;Mode: FM;Passband: 15000;RPRT 0\n") << "";
+    QTest::newRow("closed") << "closed" << QByteArray("\\chk_vfo\nf\nT 1\nm\n") << QByteArray("0\nRPRT -6\nRPRT 0\nRPRT -6\n") << "1";
+    QTest::newRow("silent") << "silent" << QByteArray("f\nT 0\n") << QByteArray("RPRT -6\nRPRT 0\n") << "0";
+}
+
+void TestRigctlServer::rawThroughRigctld()
+{
+    QFETCH(QString, upstream);
+    QFETCH(QByteArray, sent);
+    QFETCH(QByteArray, answers);
+    QFETCH(QString, keying);
+
+    Rigctld rigctld;
+    QTcpServer silent; // takes connections, never answers
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    quint16 port = silent.serverPort();
+    if (upstream == QLatin1String("closed"))
+        silent.close();
+    if (upstream == QLatin1String("rigctld")) {
+        QVERIFY(rigctld.start());
+        port = rigctld.port;
+    }
+    RigctlServer server;
+    QVERIFY(server.listen(QStringLiteral("127.0.0.1:0")));
+    QVERIFY(server.setUpstream(QStringLiteral("127.0.0.1:%1").arg(port)));
+    QString requests;
+    connect(&server, &RigctlServer::pttRequested, &server, [&](const QString &, bool on) {
+        requests += on ? QLatin1Char('1') : QLatin1Char('0');
+        server.setPttState(on);
+    });
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, server.port());
+    client.write(sent);
+    QByteArray received;
+    connect(&client, &QTcpSocket::readyRead, &client, [&] { received += client.readAll(); });
+    // Each command that waits for a silent rigctld is settled within its bound.
+    QTRY_COMPARE_WITH_TIMEOUT(received, answers, 2 * RigctlUpstream::answerTimeoutMs + 1000);
+    QCOMPARE(requests, keying);
+}
+
+// Hamlib's own library as the client, as programs that link it open "Hamlib
+// NET rigctl": its calls block, so they run on a thread of their own while
+// this one serves.
+void TestRigctlServer::hamlibLibrary()
+{
+    Rigctld rigctld;
+    QVERIFY(rigctld.start());
+    RigctlServer server;
+    QVERIFY(server.listen(QStringLiteral("127.0.0.1:0")));
+    QVERIFY(server.setUpstream(QStringLiteral("127.0.0.1:%1").arg(rigctld.port)));
+    QSignalSpy keyed(&server, &RigctlServer::pttRequested);
+    connect(&server, &RigctlServer::pttRequested, &server, [&](const QString &, bool on) { server.setPttState(on); });
+
+    const QByteArray address = QStringLiteral("127.0.0.1:%1").arg(server.port()).toLatin1();
+    int opened = -1, ptt = -1, pttRead = -1;
+    ptt_t pttState = RIG_PTT_OFF;
+    freq_t frequency = 0;
+    std::atomic<bool> done = false;
+    std::thread hamlib([&] {
+        rig_set_debug(RIG_DEBUG_NONE);
+        RIG *rig = rig_init(RIG_MODEL_NETRIGCTL);
+        rig_set_conf(rig, rig_token_lookup(rig, "rig_pathname"), address.constData());
+        opened = rig_open(rig);
+        rig_set_cache_timeout_ms(rig, HAMLIB_CACHE_ALL, 0); // every read asks
+        ptt = rig_set_ptt(rig, RIG_VFO_CURR, RIG_PTT_ON);
+        pttRead = rig_get_ptt(rig, RIG_VFO_CURR, &pttState);
+        rig_get_freq(rig, RIG_VFO_CURR, &frequency);
+        rig_close(rig);
+        rig_cleanup(rig);
+        done = true;
+    });
+    const auto joined = qScopeGuard([&] { hamlib.join(); });
+    QTRY_VERIFY_WITH_TIMEOUT(done, 30000);
+    QCOMPARE(opened, int(RIG_OK));
+    QCOMPARE(ptt, int(RIG_OK));
+    QCOMPARE(keyed.size(), 1);
+    QCOMPARE(keyed.at(0).at(1).toBool(), true);
+    QCOMPARE(pttRead, int(RIG_OK));
+    QCOMPARE(pttState, RIG_PTT_ON);
+    QCOMPARE(frequency, 145000000.0); // the radio's, not the stored rig's
 }
 
 QTEST_GUILESS_MAIN(TestRigctlServer)
