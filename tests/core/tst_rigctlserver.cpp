@@ -240,7 +240,7 @@ void TestRigctlServer::rawThroughRigctld_data()
                                            << QByteArray("get_freq:\nFrequency: 145000000\nRPRT 0\n0.000000\n"
                                                          "get_mode:;Mode: FM;Passband: 15000;RPRT 0\n") << "";
     QTest::newRow("closed") << "closed" << QByteArray("\\chk_vfo\nf\nT 1\nm\n") << QByteArray("0\nRPRT -6\nRPRT 0\nRPRT -6\n") << "1";
-    QTest::newRow("silent") << "silent" << QByteArray("f\nT 0\n") << QByteArray("RPRT -6\nRPRT 0\n") << "0";
+    QTest::newRow("silent") << "silent" << QByteArray("f\nT 0\nm\n") << QByteArray("RPRT -6\nRPRT 0\nRPRT -6\n") << "0";
 }
 
 void TestRigctlServer::rawThroughRigctld()
@@ -276,6 +276,10 @@ void TestRigctlServer::rawThroughRigctld()
     // Each command that waits for a silent rigctld is settled within its bound.
     QTRY_COMPARE_WITH_TIMEOUT(received, answers, 2 * RigctlUpstream::answerTimeoutMs + 1000);
     QCOMPARE(requests, keying);
+    int connections = 0; // a command after a silence asks on a new connection
+    while (silent.nextPendingConnection())
+        ++connections;
+    QCOMPARE(connections, upstream == QLatin1String("silent") ? 2 : 0);
 }
 
 // Hamlib's own library as the client, as programs that link it open "Hamlib
