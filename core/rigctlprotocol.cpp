@@ -166,9 +166,9 @@ QByteArray RigctlProtocol::answerForwarded(const std::optional<QByteArray> &answ
     if (answer || !m_describing) {
         answers = answer.value_or(report(IoError));
     } else {
-        m_forwarding = false;
+        const bool forwarding = std::exchange(m_forwarding, false);
         answers = answerLine(m_waitingLine);
-        m_forwarding = true;
+        m_forwarding = forwarding;
     }
     return answers + answerLines();
 }
