@@ -82,6 +82,24 @@ std::optional<qint64> number(const QByteArray &word, qint64 low, qint64 high)
     return value;
 }
 
+// With the radio's own rigctld behind, these are still answered here. PTT is
+// this program's: the client keys the chain, which ends in the radio. The
+// power status is asked when a client opens, and answered here so that it
+// opens even while the radio's rigctld is away; "q" ends this connection,
+// not the radio's.
+bool answeredHere(Action action)
+{
+    switch (action) {
+    case Action::SetPtt:
+    case Action::GetPtt:
+    case Action::GetPowerStat:
+    case Action::Quit:
+        return true;
+    default:
+        return false;
+    }
+}
+
 QByteArray report(int error) { return "RPRT " + QByteArray::number(-error) + '\n'; }
 
 } // namespace
@@ -132,8 +150,34 @@ RigctlProtocol::RigctlProtocol(RigctlVirtualRig &rig)
 
 QByteArray RigctlProtocol::receive(QByteArrayView bytes)
 {
+    if (m_closed)
+        return {};
+    m_unread += bytes;
+    return answerLines();
+}
+
+QByteArray RigctlProtocol::answerForwarded(const std::optional<QByteArray> &answer)
+{
+    if (!m_waiting)
+        return {};
+    m_waiting = false;
+    m_forward.clear();
     QByteArray answers;
-    while (!m_closed && !bytes.isEmpty()) {
+    if (answer || !m_describing) {
+        answers = answer.value_or(report(IoError));
+    } else {
+        const bool forwarding = std::exchange(m_forwarding, false);
+        answers = answerLine(m_waitingLine);
+        m_forwarding = forwarding;
+    }
+    return answers + answerLines();
+}
+
+QByteArray RigctlProtocol::answerLines()
+{
+    QByteArray answers;
+    QByteArrayView bytes = m_unread;
+    while (!m_closed && !m_waiting && !bytes.isEmpty()) {
         const char *newline = static_cast<const char *>(std::memchr(bytes.data(), '\n', bytes.size()));
         const qsizetype end = newline ? newline - bytes.data() : bytes.size();
         // A line is never held beyond the bound, however much arrives at once.
@@ -141,17 +185,19 @@ QByteArray RigctlProtocol::receive(QByteArrayView bytes)
             answers += report(ProtocolError);
             m_closed = true;
             m_pending = QByteArray();
+            bytes = {};
             break;
         }
         m_pending += bytes.first(end);
+        bytes = bytes.sliced(newline ? end + 1 : end);
         if (!newline)
             break;
-        bytes = bytes.sliced(end + 1);
         QByteArray line = std::exchange(m_pending, QByteArray());
         if (line.endsWith('\r'))
             line.chop(1);
         answers += answerLine(line);
     }
+    m_unread = bytes.toByteArray();
     return answers;
 }
 
@@ -169,6 +215,19 @@ QByteArray RigctlProtocol::answerLine(QByteArrayView line)
     }
     QList<QByteArray> words = text.simplified().split(' ');
     const Command *command = findCommand(words.takeFirst());
+    if (m_forwarding && !(command && answeredHere(command->action))) {
+        // The radio's VFO mode and description (its modes, its VFOs' names)
+        // make the client speak to the radio in the radio's terms: a client
+        // told of the stored rig names VFO B "Sub", which a VFO A/B radio
+        // refuses. rigctld also describes itself in full only to a
+        // connection that asked for its VFO mode first. When the radio is
+        // away, the stored rig's answers let the client open all the same.
+        m_waiting = true;
+        m_waitingLine = line.toByteArray();
+        m_describing = command && (command->action == Action::DumpState || command->action == Action::ChkVfo);
+        m_forward = line.trimmed().toByteArray() + '\n';
+        return {};
+    }
     if (!command)
         return report(NotAvailable);
     return execute(*command, std::move(words), separator);

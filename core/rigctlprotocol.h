@@ -5,6 +5,8 @@
 #include <QList>
 
 #include <functional>
+#include <optional>
+#include <utility>
 
 // The radio that a rigctld client sees through this program: it keeps what a
 // client set, so that a program which sets the frequency and reads it back is
@@ -32,6 +34,11 @@ struct RigctlVirtualRig
 // VFO word, optionally after an extended-response prefix ("+", ";", "|", ",").
 // Anything it does not understand gets an error answer and changes nothing;
 // only a well-formed set_ptt reaches the owner.
+//
+// When the radio has its own rigctld, the commands are that radio's business:
+// with forwarding on, each line but PTT's and a few about this connection is
+// handed to the owner to pass on (lineToForward()), and the lines after it
+// wait, so that the answers, and the keying, keep the client's order.
 class RigctlProtocol
 {
 public:
@@ -39,7 +46,7 @@ public:
     static constexpr qsizetype maxLineBytes = 1024;
 
     // rigctld's error numbers, answered as "RPRT -N".
-    enum Error { Ok = 0, InvalidArgument = 1, ProtocolError = 8, NotAvailable = 11 };
+    enum Error { Ok = 0, InvalidArgument = 1, IoError = 6, ProtocolError = 8, NotAvailable = 11 };
 
     explicit RigctlProtocol(RigctlVirtualRig &rig);
 
@@ -54,9 +61,22 @@ public:
     QByteArray receive(QByteArrayView bytes);
     bool isClosed() const { return m_closed; }
 
+    // Pass the radio's commands on (true) or answer them from the stored rig.
+    void setForwarding(bool on) { m_forwarding = on; }
+    // A line waits for the radio's answer: receive() only keeps what comes.
+    bool isWaiting() const { return m_waiting; }
+    // The waiting line, ended by "\n", given once; then empty.
+    QByteArray lineToForward() { return std::exchange(m_forward, QByteArray()); }
+    // The radio's answer to the waiting line, or nothing when the radio could
+    // not be reached ("RPRT -6"; the stored rig's answer to "\chk_vfo" and
+    // "\dump_state"); returns that answer followed by the answers to the
+    // lines kept meanwhile, up to the next line to forward.
+    QByteArray answerForwarded(const std::optional<QByteArray> &answer);
+
     struct Command;
 
 private:
+    QByteArray answerLines();
     QByteArray answerLine(QByteArrayView line);
     QByteArray execute(const Command &command, QList<QByteArray> arguments, char separator);
     RigctlVirtualRig::Vfo &vfoSlot(const QByteArray &name);
@@ -65,5 +85,11 @@ private:
     std::function<void(bool)> m_pttHandler;
     bool m_pttOn = false;
     bool m_closed = false;
+    bool m_forwarding = false;
+    bool m_waiting = false;
+    QByteArray m_forward;
+    QByteArray m_waitingLine;
+    bool m_describing = false; // the waiting line asks how to speak to the radio
+    QByteArray m_unread; // what came after a line still waiting for the radio
     QByteArray m_pending;
 };

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "core/rigctlprotocol.h"
+#include "core/rigctlupstream.h"
 
+#include <QHostAddress>
 #include <QObject>
 #include <QString>
 
@@ -37,6 +39,14 @@ public:
     // The transmitter's state as the owner has it: what "t" answers.
     void setPttState(bool on);
 
+    // The radio's own rigctld, "HOST:PORT" as for listen(), when the chain
+    // ends in a radio reached through one: every command but PTT (and the power
+    // status and "q") is passed on to it, each client on its own
+    // connection, and its answer passed back. Empty: the stored rig answers.
+    // Applies to the clients already connected too. False, with
+    // errorString(), when the address is malformed; nothing changes then.
+    bool setUpstream(const QString &hostAndPort);
+
 signals:
     // A client (named "ADDRESS:PORT") asks to key (on) or release.
     void pttRequested(const QString &client, bool on);
@@ -48,13 +58,17 @@ private:
     {
         QString name;
         std::unique_ptr<RigctlProtocol> protocol;
+        RigctlUpstream *upstream = nullptr; // a child of the client's socket
     };
     void acceptClients();
     void serve(QTcpSocket *socket);
     void dropClient(QTcpSocket *socket);
+    void attachUpstream(QTcpSocket *socket, Client &client);
 
     QTcpServer *m_server = nullptr;
     RigctlVirtualRig m_rig;
+    QHostAddress m_upstreamAddress; // null: none
+    quint16 m_upstreamPort = 0;
     bool m_pttOn = false;
     QString m_error;
     std::map<QTcpSocket *, Client> m_clients;

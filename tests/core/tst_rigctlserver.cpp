@@ -2,8 +2,15 @@
 #include "core/rigctlserver.h"
 
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
+
+#include <hamlib/rig.h>
+#include <atomic>
+#include <thread>
 
 // The rigctld protocol on its own, then the server against Hamlib's own
 // rigctl client ("Hamlib NET rigctl", model 2), as logging programs use it.
@@ -17,6 +24,11 @@ private slots:
     void realClient_data();
     void realClient();
     void killedClientIsGone();
+    void throughRigctld_data();
+    void throughRigctld();
+    void rawThroughRigctld_data();
+    void rawThroughRigctld();
+    void hamlibLibrary();
 };
 
 void TestRigctlServer::protocol_data()
@@ -80,16 +92,47 @@ namespace {
 
 // Runs Debian's rigctl against the server, turning the event loop so that the
 // server answers while the client waits: its standard output.
-QByteArray runRigctl(RigctlServer &server, const QStringList &command)
+QByteArray runRigctl(quint16 port, const QStringList &command)
 {
     QProcess rigctl;
     rigctl.start(QStringLiteral("rigctl"), QStringList{QStringLiteral("-m"), QStringLiteral("2"), QStringLiteral("-r"),
-                                                       QStringLiteral("127.0.0.1:%1").arg(server.port())} + command);
+                                                       QStringLiteral("127.0.0.1:%1").arg(port)} + command);
     [&] { QTRY_VERIFY_WITH_TIMEOUT(rigctl.state() == QProcess::NotRunning, 30000); }();
     if (rigctl.exitStatus() != QProcess::NormalExit || rigctl.exitCode() != 0)
         return "failed: " + rigctl.readAllStandardError();
     return rigctl.readAllStandardOutput();
 }
+
+// The server with the radio's own rigctld behind it, keying as the owner does.
+struct Relay
+{
+    QProcess rigctld;
+    quint16 rigctldPort = 0;
+    RigctlServer server;
+    QString keying; // the owner's PTT requests, 1 on, 0 off
+
+    // Behind it: the given port, or Hamlib's rigctld for its dummy radio, PTT
+    // by CAT, started on a free port of 127.0.0.1.
+    bool start(quint16 upstream = 0)
+    {
+        QObject::connect(&server, &RigctlServer::pttRequested, &server, [this](const QString &, bool on) {
+            keying += on ? QLatin1Char('1') : QLatin1Char('0');
+            server.setPttState(on);
+        });
+        if (!upstream) {
+            QTcpServer probe;
+            probe.listen(QHostAddress::LocalHost);
+            upstream = rigctldPort = probe.serverPort();
+            probe.close();
+            rigctld.start(QStringLiteral("rigctld"), {"-m", "1", "-P", "RIG", "-T", "127.0.0.1", "-t", QString::number(upstream)});
+            QTcpSocket probing;
+            if (!QTest::qWaitFor([&] { probing.connectToHost(QHostAddress::LocalHost, upstream); return probing.waitForConnected(200); }, 10000))
+                return false;
+        }
+        return server.listen(QStringLiteral("127.0.0.1:0")) && server.setUpstream(QStringLiteral("127.0.0.1:%1").arg(upstream));
+    }
+    ~Relay() { rigctld.kill(), rigctld.waitForFinished(); }
+};
 
 } // namespace
 
@@ -121,7 +164,7 @@ void TestRigctlServer::realClient()
     });
     QByteArray output;
     for (const QStringList &run : std::as_const(runs))
-        output = runRigctl(server, run);
+        output = runRigctl(server.port(), run);
     QCOMPARE(output, lastOutput);
     QCOMPARE(requests, keying);
 }
@@ -142,6 +185,113 @@ void TestRigctlServer::killedClientIsGone()
     QTRY_COMPARE_WITH_TIMEOUT(gone.size(), 1, 30000);
     QCOMPARE(gone.at(0).at(0), keyed.at(0).at(0));
     QTRY_VERIFY(rigctl.state() == QProcess::NotRunning);
+}
+
+void TestRigctlServer::throughRigctld_data()
+{
+    QTest::addColumn<QList<QStringList>>("runs"); // through the server
+    QTest::addColumn<QStringList>("direct"); // then straight to rigctld, and but for PTT through the server
+    QTest::addColumn<QByteArray>("output"); // of each
+    QTest::addColumn<QString>("keying");
+
+    // The dummy radio starts on 145 MHz FM, no split: what rigctld says was set through the server.
+    QTest::newRow("frequency") << QList<QStringList>{{"F", "7074000"}} << QStringList{"f"} << QByteArray("7074000\n") << "";
+    QTest::newRow("mode") << QList<QStringList>{{"M", "PKTUSB", "3000"}} << QStringList{"m"} << QByteArray("PKTUSB\n3000\n") << "";
+    QTest::newRow("split") << QList<QStringList>{{"S", "1", "VFOB"}} << QStringList{"s"} << QByteArray("1\nVFOB\n") << "";
+    QTest::newRow("VFO") << QList<QStringList>{{"V", "VFOB"}} << QStringList{"v"} << QByteArray("Sub\n") << "";
+    QTest::newRow("PTT keys the chain, not the radio") << QList<QStringList>{{"T", "1"}} << QStringList{"t"} << QByteArray("0\n") << "1";
+    QTest::newRow("only the radio knows it") << QList<QStringList>{} << QStringList{"get_info"} << QByteArray("Nothing much (dummy)\n\n") << "";
+}
+
+void TestRigctlServer::throughRigctld()
+{
+    QFETCH(QList<QStringList>, runs);
+    QFETCH(QStringList, direct);
+    QFETCH(QByteArray, output);
+    QFETCH(QString, keying);
+
+    Relay relay;
+    QVERIFY(relay.start());
+    for (const QStringList &run : std::as_const(runs))
+        QCOMPARE(runRigctl(relay.server.port(), run), QByteArray());
+    QCOMPARE(runRigctl(relay.rigctldPort, direct), output);
+    if (keying.isEmpty())
+        QCOMPARE(runRigctl(relay.server.port(), direct), output);
+    QCOMPARE(relay.keying, keying);
+}
+
+void TestRigctlServer::rawThroughRigctld_data()
+{
+    QTest::addColumn<QString>("upstream"); // rigctld, closed (a port nobody listens on), silent
+    QTest::addColumn<QByteArray>("sent"); // at once
+    QTest::addColumn<QByteArray>("answers");
+    QTest::addColumn<QString>("keying");
+
+    QTest::newRow("in order, PTT here") << "rigctld" << QByteArray("F 7074000\nT 1\nf\nt\n")
+                                        << QByteArray("RPRT 0\nRPRT 0\n7074000\n1\n") << "1";
+    QTest::newRow("rigctld's own answers") << "rigctld" << QByteArray("\\nothing\n+f\nl RFPOWER\n")
+                                           << QByteArray("get_freq:\nFrequency: 145000000\nRPRT 0\n0.000000\n") << "";
+    QTest::newRow("closed") << "closed" << QByteArray("\\chk_vfo\nf\nT 1\nm\n") << QByteArray("0\nRPRT -6\nRPRT 0\nRPRT -6\n") << "1";
+    QTest::newRow("silent") << "silent" << QByteArray("f\nT 0\nm\n") << QByteArray("RPRT -6\nRPRT 0\nRPRT -6\n") << "0";
+}
+
+void TestRigctlServer::rawThroughRigctld()
+{
+    QFETCH(QString, upstream);
+    QFETCH(QByteArray, sent);
+    QFETCH(QByteArray, answers);
+    QFETCH(QString, keying);
+
+    QTcpServer silent; // takes connections, never answers
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    const quint16 port = upstream == QLatin1String("rigctld") ? 0 : silent.serverPort();
+    if (upstream == QLatin1String("closed"))
+        silent.close();
+    Relay relay;
+    QVERIFY(relay.start(port));
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, relay.server.port());
+    client.write(sent);
+    QByteArray received;
+    connect(&client, &QTcpSocket::readyRead, &client, [&] { received += client.readAll(); });
+    // Each command that waits for a silent rigctld is settled within its bound.
+    QTRY_COMPARE_WITH_TIMEOUT(received, answers, 2 * RigctlUpstream::answerTimeoutMs + 1000);
+    QCOMPARE(relay.keying, keying);
+    int connections = 0; // a command after a silence asks on a new connection
+    while (silent.nextPendingConnection())
+        ++connections;
+    QCOMPARE(connections, upstream == QLatin1String("silent") ? 2 : 0);
+}
+
+// Hamlib's own library as the client, as programs that link it open "Hamlib
+// NET rigctl": its calls block, so they run on a thread of their own while
+// this one serves.
+void TestRigctlServer::hamlibLibrary()
+{
+    Relay relay;
+    QVERIFY(relay.start());
+    const QByteArray address = QStringLiteral("127.0.0.1:%1").arg(relay.server.port()).toLatin1();
+    QList<int> results; // of rig_open, rig_set_ptt, rig_get_ptt, rig_get_freq
+    ptt_t ptt = RIG_PTT_OFF;
+    freq_t frequency = 0;
+    std::atomic<bool> done = false;
+    std::thread hamlib([&] {
+        rig_set_debug(RIG_DEBUG_NONE);
+        RIG *rig = rig_init(RIG_MODEL_NETRIGCTL);
+        rig_set_conf(rig, rig_token_lookup(rig, "rig_pathname"), address.constData());
+        rig_set_cache_timeout_ms(rig, HAMLIB_CACHE_ALL, 0); // every read asks
+        results = {rig_open(rig), rig_set_ptt(rig, RIG_VFO_CURR, RIG_PTT_ON), rig_get_ptt(rig, RIG_VFO_CURR, &ptt),
+                   rig_get_freq(rig, RIG_VFO_CURR, &frequency)};
+        rig_close(rig);
+        rig_cleanup(rig);
+        done = true;
+    });
+    const auto joined = qScopeGuard([&] { hamlib.join(); });
+    QTRY_VERIFY_WITH_TIMEOUT(done, 30000);
+    QCOMPARE(results, QList<int>(4, RIG_OK));
+    QCOMPARE(relay.keying, QStringLiteral("1"));
+    QCOMPARE(ptt, RIG_PTT_ON);
+    QCOMPARE(frequency, 145000000.0); // the radio's, not the stored rig's
 }
 
 QTEST_GUILESS_MAIN(TestRigctlServer)
