@@ -1,6 +1,7 @@
 #include "core/appinfo.h"
 #include "core/headlessstation.h"
 #include "core/keyingengine.h"
+#include "core/rigctlkeying.h"
 #include "core/timeoutwarning.h"
 #include "core/timeonairlog.h"
 #include "core/storedportmappings.h"
@@ -71,6 +72,9 @@ int runWithoutWindow(int argc, char *argv[])
     airLog.follow(engine);
     QTextStream out(stdout);
     HeadlessStation station(engine, settings, out);
+    RigctlKeying rigctl(engine, settings);
+    QObject::connect(&rigctl, &RigctlKeying::failed, &station,
+                     [&station](const QString &message) { station.write(QStringLiteral("rigctl-failed ") + message); });
     // An operating position without a screen may still have a speaker.
     CanberraSoundAlert sound(AppInfo::title());
     TimeoutWarning warning(sound);
@@ -140,6 +144,11 @@ int main(int argc, char *argv[])
     PlatformServices services = desktop.services(settings, ports);
     services.mappings = &mappings;
     ZelvoFootswitch2 window(services, engine);
+    RigctlKeying rigctl(engine, settings);
+    // Queued: told from inside the engine's configure().
+    QObject::connect(
+        &rigctl, &RigctlKeying::failed, &window, [&services](const QString &message) { services.messages->show(message); },
+        Qt::QueuedConnection);
     window.setTimeOnAirLog(&airLog);
     CanberraSoundAlert sound(AppInfo::title());
     TimeoutWarning warning(sound);

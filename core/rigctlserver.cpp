@@ -20,21 +20,6 @@ QString clientName(const QTcpSocket &socket)
     return host + QLatin1Char(':') + QString::number(socket.peerPort());
 }
 
-// "HOST:PORT" or "[HOST]:PORT", HOST an IP address or "localhost", never
-// looked up; false when malformed.
-bool parseAddress(const QString &hostAndPort, QHostAddress &address, quint16 &port)
-{
-    const qsizetype colon = hostAndPort.lastIndexOf(QLatin1Char(':'));
-    QString host = hostAndPort.left(colon);
-    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
-        host = host.mid(1, host.size() - 2);
-    bool portOk = false;
-    const uint number = hostAndPort.mid(colon + 1).toUInt(&portOk);
-    address = host == QLatin1String("localhost") ? QHostAddress(QHostAddress::LocalHost) : QHostAddress(host);
-    port = static_cast<quint16>(number);
-    return colon >= 0 && portOk && number <= 65535 && !address.isNull();
-}
-
 const QString addressHint = QStringLiteral("Write the rigctld address as HOST:PORT, for example 127.0.0.1:4532.");
 
 } // namespace
@@ -48,6 +33,19 @@ RigctlServer::~RigctlServer()
 {
     for (const auto &[socket, client] : m_clients)
         socket->disconnect(this);
+}
+
+bool RigctlServer::parseAddress(const QString &hostAndPort, QHostAddress &address, quint16 &port)
+{
+    const qsizetype colon = hostAndPort.lastIndexOf(QLatin1Char(':'));
+    QString host = hostAndPort.left(colon);
+    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+        host = host.mid(1, host.size() - 2);
+    bool portOk = false;
+    const uint number = hostAndPort.mid(colon + 1).toUInt(&portOk);
+    address = host == QLatin1String("localhost") ? QHostAddress(QHostAddress::LocalHost) : QHostAddress(host);
+    port = static_cast<quint16>(number);
+    return colon >= 0 && portOk && number <= 65535 && !address.isNull();
 }
 
 bool RigctlServer::listen(const QString &hostAndPort)

@@ -46,6 +46,9 @@ public:
     // Applies to the clients already connected too. False, with
     // errorString(), when the address is malformed; nothing changes then.
     bool setUpstream(const QString &hostAndPort);
+    // "HOST:PORT" or "[HOST]:PORT", HOST an IP address or "localhost", never
+    // looked up; false when malformed.
+    static bool parseAddress(const QString &hostAndPort, QHostAddress &address, quint16 &port);
 
 signals:
     // A client (named "ADDRESS:PORT") asks to key (on) or release.

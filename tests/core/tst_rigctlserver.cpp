@@ -1,3 +1,4 @@
+#include "core/rigctlkeying.h"
 #include "core/rigctlprotocol.h"
 #include "core/rigctlserver.h"
 
@@ -29,6 +30,8 @@ private slots:
     void rawThroughRigctld_data();
     void rawThroughRigctld();
     void hamlibLibrary();
+    void storedAddress_data();
+    void storedAddress();
 };
 
 void TestRigctlServer::protocol_data()
@@ -292,6 +295,38 @@ void TestRigctlServer::hamlibLibrary()
     QCOMPARE(relay.keying, QStringLiteral("1"));
     QCOMPARE(ptt, RIG_PTT_ON);
     QCOMPARE(frequency, 145000000.0); // the radio's, not the stored rig's
+}
+
+// "Rigctl-Server" as the user writes it: where it listens, whether it is
+// refused, and whether the page warns that others can key the transmitter.
+void TestRigctlServer::storedAddress_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("listensOn"); // "" for none
+    QTest::addColumn<bool>("refused");
+    QTest::addColumn<bool>("warned");
+    QTest::newRow("default") << "" << "" << false << false;
+    QTest::newRow("off, any case") << " off " << "" << false << false;
+    QTest::newRow("loopback") << "127.0.0.1:4534" << "127.0.0.1:4534" << false << false;
+    QTest::newRow("IPv6 loopback") << "[::1]:4534" << "[::1]:4534" << false << false;
+    QTest::newRow("localhost") << "localhost:4534" << "localhost:4534" << false << false;
+    QTest::newRow("a LAN address") << "192.168.1.5:4534" << "192.168.1.5:4534" << false << true;
+    QTest::newRow("every address") << "0.0.0.0:4534" << "0.0.0.0:4534" << false << true;
+    QTest::newRow("a name is never looked up") << "shack.example:4534" << "" << true << false;
+    QTest::newRow("no port") << "127.0.0.1" << "" << true << false;
+    QTest::newRow("port out of range") << "127.0.0.1:70000" << "" << true << false;
+}
+
+void TestRigctlServer::storedAddress()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, listensOn);
+    QFETCH(bool, refused);
+    QFETCH(bool, warned);
+    const RigctlKeying::Address address = RigctlKeying::address(text);
+    QCOMPARE(address.hostAndPort.value_or(QString()), listensOn);
+    QCOMPARE(!address.problem.isEmpty(), refused);
+    QCOMPARE(!RigctlKeying::exposureWarning(listensOn).isEmpty(), warned);
 }
 
 QTEST_GUILESS_MAIN(TestRigctlServer)

@@ -1,9 +1,11 @@
 #include "ui/settings/sequencepage.h"
 
 #include "ui/settings/inhibitbox.h"
+#include "ui/settings/rigctlbox.h"
 #include "ui/settings/outputrow.h"
 
 #include "core/relaysettings.h"
+#include "core/rigctlkeying.h"
 #include "platform/storage/settingsstore.h"
 
 #include <QGridLayout>
@@ -76,6 +78,9 @@ SequencePage::SequencePage(QWidget *parent)
         for (OutputRow *row : std::as_const(m_rows))
             row->updateFields();
     });
+    m_rigctl = new RigctlBox;
+    layout->addWidget(m_rigctl);
+    connect(m_rigctl, &RigctlBox::validityChanged, this, &SequencePage::updateValidity);
     layout->addStretch();
 
     // Four outputs with radios on CAT are taller than the other pages.
@@ -95,6 +100,7 @@ void SequencePage::load(const SettingsStore &settings)
     const QString stored = settings.get(RelaySettings::comPortIn);
     m_footswitchPort = stored.isEmpty() ? RelaySettings::defaultPort : stored;
     setSequence(SequenceSettings::load(settings));
+    m_rigctl->setValue(settings.get(RigctlKeying::settingKey));
     for (OutputRow *row : std::as_const(m_rows))
         row->updateFields();
 }
@@ -102,6 +108,10 @@ void SequencePage::load(const SettingsStore &settings)
 void SequencePage::save(SettingsStore &settings) const
 {
     SequenceSettings::save(settings, sequence());
+    // Stored only once the user has set it: a file that never had it keeps
+    // the default, and an unchanged "Off" is not written into every file.
+    if (m_rigctl->value() != RigctlKeying::off || !settings.get(RigctlKeying::settingKey).isEmpty())
+        settings.save(RigctlKeying::settingKey, m_rigctl->value());
 }
 
 bool SequencePage::isValid() const
@@ -185,7 +195,7 @@ void SequencePage::setOutputCount(int count)
 
 void SequencePage::updateValidity()
 {
-    bool valid = true;
+    bool valid = !m_rigctl || m_rigctl->isValid();
     for (int index = 0; index < m_count; ++index)
         valid = valid && m_rows.at(index)->isValid();
     if (valid != m_valid) {

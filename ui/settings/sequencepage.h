@@ -7,6 +7,7 @@
 
 class InhibitBox;
 class OutputRow;
+class RigctlBox;
 class QPushButton;
 class QScrollArea;
 class QSpinBox;
@@ -56,6 +57,7 @@ private:
     QPushButton *m_add = nullptr;
     QScrollArea *m_scroll = nullptr;
     InhibitBox *m_inhibit = nullptr;
+    RigctlBox *m_rigctl = nullptr;
     bool m_valid = true;
     // The footswitch's port as stored: its supply must not key an output.
     QString m_footswitchPort;
