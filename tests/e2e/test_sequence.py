@@ -2,7 +2,9 @@
 window, two relays on pseudo-terminals and then a radio through rigctld,
 reached through a relay that holds back each of rigctld's answers 80 ms (a
 slow CAT link). The radio's moments come from rigctld itself, read through a
-connection of the test's own; the relays' from the modem-line log.
+connection of the test's own; the relays' from the modem-line log. The chain
+is keyed by the footswitch, then by Hamlib's rigctl through the program's
+PTT server.
 
 Run:
     tests/with-xserver.sh /usr/bin/python3 tests/e2e/test_sequence.py \\
@@ -11,6 +13,7 @@ Run:
 """
 
 import os
+import subprocess
 import sys
 import time
 
@@ -18,6 +21,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from zelvo_e2e import FootswitchRig, ProgramTestCase, run_tests, wait_until  # noqa: E402
 from zelvo_e2e.catrelay import CatRelay  # noqa: E402
+from zelvo_e2e.loopback import free_port  # noqa: E402
 from zelvo_e2e.rigctld import PttWatcher, Rigctld  # noqa: E402
 
 OPTIONS = None
@@ -119,6 +123,48 @@ class Sequence(ProgramTestCase):
         wait_until(lambda: self.rigctld.ptt() == 0, 5.0, message="PTT off at the returned rigctld")
         self.assertEqual(self.rig.stop(), 0)
         self.assertEqual(self.rigctld.ptt(), 0)
+
+    def test_a_rigctl_client_keys_the_chain_and_sets_the_radio(self):
+        server = f"127.0.0.1:{free_port()}"
+        self.rig.write_settings({"Rigctl-Server": server})
+        self.rig.start("--no-window", display=False)
+        self.rig.wait_until_open()
+        rigctl = ["rigctl", "-m", "2", "-r", server]
+        # Everything but PTT reaches the radio: rigctld's own answer.
+        subprocess.run(rigctl + ["F", "7074000"], check=True, timeout=30, capture_output=True)
+        self.assertEqual(self.rigctld.ask("f"), "7074000")
+
+        relays = (self.rig.port(2), self.rig.port(3))
+        watcher = PttWatcher(self.rigctld.port)
+        self.addCleanup(watcher.close)
+        client = subprocess.Popen(rigctl, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL)
+        self.addCleanup(client.stdin.close)
+        self.addCleanup(client.kill)
+        keyed = time.monotonic_ns()
+        client.stdin.write(b"T 1\n")
+        client.stdin.flush()
+        wait_until(lambda: watcher.first_on(keyed), 10.0, message="PTT on at rigctld")
+        one, two = self.relay_moments(1, keyed)
+        self.assertLess(one, two)
+        self.assertLess(two, watcher.first_on(keyed), "the radio keyed before relay 2")
+        wait_until(lambda: "keyed by rigctl client 127.0.0.1:" in self.rig.program_output(), 5.0,
+                   message="the source named")
+
+        # The client dies while keyed: its key goes, radio first.
+        client.kill()
+        killed = time.monotonic_ns()
+        self.rig.wait_for_rts(relays[0], 0, timeout=5.0)
+        one, two = self.relay_moments(0, killed)
+        print(f"client killed -> release 2: {(two - killed) / 1e6:.1f} ms, -> release 1: {(one - killed) / 1e6:.1f} ms",
+              file=sys.stderr)
+        self.assertEqual([s for s, _, v in watcher.readings if v and s > two], [],
+                         "PTT on at rigctld after relay 2 dropped")
+        self.assertLess(two, one)
+        self.assertEqual(self.rig.stop(), 0)
+        self.assertEqual(self.rigctld.ptt(), 0)
+        with open(os.path.join(self.rig.state_home, "zelvo-footswitch2", "time-on-air.csv"), encoding="utf-8") as f:
+            self.assertRegex(f.read().splitlines()[-1], r",rigctl client 127\.0\.0\.1:\d+,release$")
 
 
 if __name__ == "__main__":

@@ -23,12 +23,15 @@ class Rigctld(HelperProcess):
     def start(self):
         self._start(["rigctld", "-m", "1", "-P", "RIG", "-T", "127.0.0.1", "-t", str(self.port)])
 
+    def ask(self, command):
+        """The first line of rigctld's answer to a client of our own."""
+        with socket.create_connection(("127.0.0.1", self.port), timeout=5.0) as client:
+            client.sendall(command.encode() + b"\n")
+            return client.makefile("r").readline().strip()
+
     def ptt(self):
         """PTT as the rig reports it to a client of our own (0 or 1)."""
-        with socket.create_connection(("127.0.0.1", self.port), timeout=5.0) as client:
-            client.sendall(b"t\n")
-            answer = client.makefile("r").readline().strip()
-        return int(answer)
+        return int(self.ask("t"))
 
 
 class PttWatcher:
