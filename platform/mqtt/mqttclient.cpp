@@ -24,6 +24,8 @@ constexpr int MiscIntervalMs = 250;
 // A connection that neither succeeds nor fails (a host that drops packets)
 // counts as failed after this.
 constexpr int ConnectTimeoutMs = 5000;
+// libmosquitto refuses a shorter keep-alive.
+constexpr int MinKeepAliveSeconds = 5;
 
 QString reason(int rc)
 {
@@ -173,7 +175,7 @@ private:
         // The host lookup happens here, on this thread, and the TCP connect
         // does not wait.
         const int rc = mosquitto_connect_async(m_mosq, m_config.host.toUtf8().constData(), m_config.port,
-                                               m_config.keepAliveSeconds);
+                                               std::max(m_config.keepAliveSeconds, MinKeepAliveSeconds));
         if (rc != MOSQ_ERR_SUCCESS) {
             fail(reason(rc));
             return;

@@ -20,8 +20,11 @@ struct MqttConfig
     QString certFile;
     QString keyFile;
     QString clientId;
-    // Short, so that the broker notices a dead position within 1.5 times it.
-    int keepAliveSeconds = 2;
+    // The broker takes a client for dead after 1.5 times this without a
+    // word and publishes its will. libmosquitto refuses less than 5 s, so
+    // that is the least used; the interlock does not wait for the will to
+    // free a silent position's claim (its claim expires after 3 s).
+    int keepAliveSeconds = 5;
     // Published by the broker, retained, when the connection ends without a
     // clean disconnect. An empty topic sets no will.
     QString willTopic;

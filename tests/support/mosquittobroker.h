@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+
+// Debian's broker (package mosquitto), run by a test on 127.0.0.1 with a
+// configuration of its own in a temporary folder: a free port, anonymous
+// clients, nothing kept on disk. Stopped when destroyed.
+class MosquittoBroker
+{
+public:
+    ~MosquittoBroker() { stop(); }
+
+    // Starts it, on the same port as before when restarted; waits (bounded)
+    // until it accepts connections.
+    bool start()
+    {
+        if (!m_folder.isValid())
+            return false;
+        if (m_port == 0) {
+            QTcpServer probe;
+            if (!probe.listen(QHostAddress::LocalHost))
+                return false;
+            m_port = probe.serverPort();
+        }
+        QFile config(m_folder.filePath(QStringLiteral("mosquitto.conf")));
+        if (!config.open(QIODevice::WriteOnly))
+            return false;
+        config.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence false\n"
+                                    "log_dest stderr\n")
+                         .arg(m_port)
+                         .toUtf8());
+        config.close();
+        m_process.setWorkingDirectory(m_folder.path());
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(QStringLiteral("/usr/sbin/mosquitto"), {QStringLiteral("-c"), config.fileName()});
+        if (!m_process.waitForStarted(5000))
+            return false;
+        const QDeadlineTimer deadline(5000);
+        while (!deadline.hasExpired() && m_process.state() == QProcess::Running) {
+            QTcpSocket socket;
+            socket.connectToHost(QHostAddress::LocalHost, m_port);
+            if (socket.waitForConnected(200))
+                return true;
+            m_process.waitForFinished(50);
+        }
+        return false;
+    }
+
+    void stop()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000))
+            m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+
+    quint16 port() const { return m_port; }
+
+private:
+    QTemporaryDir m_folder;
+    QProcess m_process;
+    quint16 m_port = 0;
+};
