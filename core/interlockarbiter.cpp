@@ -63,6 +63,8 @@ QString InterlockArbiter::owner() const
 void InterlockArbiter::connected(qint64 nowMs)
 {
     m_up = true;
+    if (m_config.group.isEmpty())
+        return;
     m_claims.clear();
     m_offline.clear();
     // Still keyed from before the loss (or keyed under Allow): the others

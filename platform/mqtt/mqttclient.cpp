@@ -88,6 +88,9 @@ public:
             return;
         }
         mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+        // A claim is a few bytes that a press waits for: never held back to
+        // be sent with the next.
+        mosquitto_int_option(m_mosq, MOSQ_OPT_TCP_NODELAY, 1);
         mosquitto_connect_callback_set(m_mosq, [](mosquitto *, void *self, int rc) {
             static_cast<MqttWorker *>(self)->onConnect(rc);
         });

@@ -73,6 +73,7 @@ private slots:
     void init() { QVERIFY(m_broker.start()); }
     void cleanup() { m_broker.stop(); }
     void pressesAtTheSameMoment();
+    void ownerDies_data();
     void ownerDies();
     void brokerLostAndBack();
     void stateTopics();
@@ -127,21 +128,45 @@ void TestMqttInterlock::pressesAtTheSameMoment()
     QVERIFY(a.grants > 0 && b.grants > 0);
 }
 
+void TestMqttInterlock::ownerDies_data()
+{
+    QTest::addColumn<bool>("silent");
+    QTest::addColumn<int>("earliestMs");
+    // Its socket closed: the broker publishes its will at once.
+    QTest::newRow("crashed") << false << 0;
+    // A claim never renewed (a position frozen, its cable pulled): it
+    // expires after its ttl, counted by the others.
+    QTest::newRow("silent") << true << 2500;
+}
+
 void TestMqttInterlock::ownerDies()
 {
+    QFETCH(bool, silent);
+    QFETCH(int, earliestMs);
     auto a = std::make_unique<Position>(QStringLiteral("alpha"), m_broker.port());
     Position b(QStringLiteral("bravo"), m_broker.port());
     QTRY_VERIFY(a->interlock.isBrokerUp() && b.interlock.isBrokerUp());
-    a->interlock.request();
-    QTRY_COMPARE(a->grants, 1);
-    QTRY_COMPARE(b.interlock.owner(), QStringLiteral("alpha"));
-
-    // Gone while keyed, without a goodbye: the broker publishes its will.
     QElapsedTimer clock;
-    clock.start();
-    a.reset();
+    const QString owner = silent ? QStringLiteral("zulu") : QStringLiteral("alpha");
+    if (silent) {
+        QCOMPARE(QProcess::execute(QStringLiteral("mosquitto_pub"),
+                                   {QStringLiteral("-p"), QString::number(m_broker.port()), QStringLiteral("-r"),
+                                    QStringLiteral("-t"), QStringLiteral("zelvo-footswitch2/station/interlock/g/zulu"),
+                                    QStringLiteral("-m"), QStringLiteral(R"({"claim":1,"ttl_ms":3000})")}),
+                 0);
+        clock.start();
+    } else {
+        a->interlock.request();
+        QTRY_COMPARE(a->grants, 1);
+    }
+    QTRY_COMPARE(b.interlock.owner(), owner);
+    if (!silent) {
+        clock.start();
+        a.reset();
+    }
     QTRY_COMPARE_WITH_TIMEOUT(b.interlock.owner(), QString(), 4500);
     qInfo("The group was free %lld ms after its owner died", clock.elapsed());
+    QVERIFY(clock.elapsed() >= earliestMs);
     b.interlock.request();
     QTRY_COMPARE(b.grants, 1);
 }
