@@ -226,17 +226,11 @@ private:
         if (!m_read)
             return;
         int rc = MOSQ_ERR_SUCCESS;
-        if (m_config.tls && (readable || writable)) {
-            // The TLS handshake of a connection made without waiting is
-            // carried on only by mosquitto_loop(); with no timeout it looks
-            // at the socket and returns at once.
-            rc = mosquitto_loop(m_mosq, 0, 1);
-        } else {
-            if (readable)
-                rc = mosquitto_loop_read(m_mosq, 1);
-            if (rc == MOSQ_ERR_SUCCESS && writable && m_read)
-                rc = mosquitto_loop_write(m_mosq, 1);
-        }
+        // Also the TLS handshake of a connection made without waiting.
+        if (readable)
+            rc = mosquitto_loop_read(m_mosq, 1);
+        if (rc == MOSQ_ERR_SUCCESS && writable && m_read)
+            rc = mosquitto_loop_write(m_mosq, 1);
         if (rc == MOSQ_ERR_SUCCESS && m_read)
             rc = mosquitto_loop_misc(m_mosq);
         if (!m_read)

@@ -2,10 +2,12 @@
 #include "core/stationstatepublisher.h"
 #include "platform/mqtt/mqttclient.h"
 #include "support/mosquittobroker.h"
+#include "support/rigtool.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -77,6 +79,8 @@ private slots:
     void ownerDies();
     void brokerLostAndBack();
     void stateTopics();
+    void tls_data();
+    void tls();
 
 private:
     MosquittoBroker m_broker;
@@ -229,6 +233,39 @@ void TestMqttInterlock::stateTopics()
 
     QVERIFY(client.finish(2000, publisher.statusTopic(), StationStatePublisher::offline()));
     QCOMPARE(retainedMessages(m_broker.port(), 1, publisher.statusTopic()), QStringList{at + "status offline"});
+}
+
+void TestMqttInterlock::tls_data()
+{
+    QTest::addColumn<QString>("caFile");
+    QTest::addColumn<QString>("lost");
+    QTest::newRow("trusted") << "ca.pem" << "";
+    QTest::newRow("a CA that did not sign the broker's certificate")
+        << "other-ca.pem" << "The MQTT broker 127.0.0.1:%1 cannot be reached (A TLS error occurred.); trying again.";
+}
+
+// mqtts://: the handshake of a connection that never waits, on the broker's
+// TLS listener, with the rig's certificates.
+void TestMqttInterlock::tls()
+{
+    QFETCH(QString, caFile);
+    QFETCH(QString, lost);
+    QTemporaryDir certificates;
+    QString errors;
+    QVERIFY2(runRigTool({QStringLiteral("certificates"), certificates.path()}, &errors), qPrintable(errors));
+    MosquittoBroker broker;
+    broker.setTls(certificates.path());
+    QVERIFY(broker.start());
+
+    MqttClient client;
+    QSignalSpy connected(&client, &MqttClient::connected);
+    QSignalSpy lostSpy(&client, &MqttClient::connectionLost);
+    MqttConfig config = clientConfig(QStringLiteral("alpha"), broker.port());
+    config.tls = true;
+    config.caFile = certificates.filePath(caFile);
+    client.start(config);
+    QTRY_COMPARE(connected.size() + lostSpy.size(), 1);
+    QCOMPARE(lostSpy.value(0).value(0).toString(), lost.isEmpty() ? QString() : lost.arg(broker.port()));
 }
 
 QTEST_GUILESS_MAIN(TestMqttInterlock)

@@ -36,6 +36,14 @@ public:
                                     "set_tcp_nodelay true\nlog_dest stderr\n")
                          .arg(m_port)
                          .toUtf8());
+        // Started as root, the broker reads its key after it has become
+        // user "mosquitto"; "user root" keeps it able to (and means nothing
+        // to a broker started by anyone else).
+        if (!m_tlsFolder.isEmpty()) {
+            config.write(QStringLiteral("user root\ncafile %1/ca.pem\ncertfile %1/server.pem\nkeyfile %1/server.key\n")
+                             .arg(m_tlsFolder)
+                             .toUtf8());
+        }
         config.close();
         m_process.setWorkingDirectory(m_folder.path());
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -64,9 +72,13 @@ public:
     }
 
     quint16 port() const { return m_port; }
+    // Before start(): TLS only, with the rig's certificates in `folder`
+    // (python3 -m zelvo_e2e certificates).
+    void setTls(const QString &folder) { m_tlsFolder = folder; }
 
 private:
     QTemporaryDir m_folder;
     QProcess m_process;
     quint16 m_port = 0;
+    QString m_tlsFolder;
 };
