@@ -38,7 +38,8 @@ std::optional<QString> nameError(const QString &text, bool isPosition)
     if (trimmed.size() > maxNameLength)
         return QStringLiteral("At most %1 characters.").arg(maxNameLength);
     for (const QChar c : trimmed) {
-        if (c == QLatin1Char('/') || c == QLatin1Char('+') || c == QLatin1Char('#') || c.category() == QChar::Other_Control)
+        if (c == QLatin1Char('/') || c == QLatin1Char('+') || c == QLatin1Char('#')
+            || c.category() == QChar::Other_Control)
             return QStringLiteral("No \"/\", \"+\", \"#\" or control characters: the name goes into MQTT topics.");
     }
     if (isPosition && (trimmed == QLatin1String("interlock") || trimmed == QLatin1String("inhibit")))

@@ -42,7 +42,9 @@ void StationStatePublisher::brokerLost()
 void StationStatePublisher::setState(const QString &state, bool keyed, bool inhibited)
 {
     put(QStringLiteral("state"),
-        json({{QStringLiteral("state"), state}, {QStringLiteral("keyed"), keyed}, {QStringLiteral("inhibited"), inhibited}}));
+        json({{QStringLiteral("state"), state},
+              {QStringLiteral("keyed"), keyed},
+              {QStringLiteral("inhibited"), inhibited}}));
 }
 
 void StationStatePublisher::setOutputs(int keyed, int count)

@@ -269,7 +269,8 @@ private:
         const QByteArray payload(static_cast<const char *>(message->payload), message->payloadlen);
         const bool retained = message->retain;
         QMetaObject::invokeMethod(
-            m_client, [client = m_client, topic, payload, retained] { emit client->messageReceived(topic, payload, retained); },
+            m_client,
+            [client = m_client, topic, payload, retained] { emit client->messageReceived(topic, payload, retained); },
             Qt::QueuedConnection);
     }
 
@@ -353,7 +354,8 @@ void MqttClient::publish(const QString &topic, const QByteArray &payload, bool r
 {
     if (m_worker && !m_finished) {
         QMetaObject::invokeMethod(
-            m_worker, [worker = m_worker, topic, payload, retained, qos] { worker->publish(topic, payload, retained, qos); },
+            m_worker,
+            [worker = m_worker, topic, payload, retained, qos] { worker->publish(topic, payload, retained, qos); },
             Qt::QueuedConnection);
     }
 }

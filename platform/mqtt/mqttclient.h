@@ -58,7 +58,8 @@ public:
     // For the end of the program, after its event loop: publishes the last
     // words (retained) if a topic is given and the connection is up, then
     // disconnects cleanly, so that the broker keeps the will to itself.
-    // Waits at most boundMs; true when all of it was done in time.
+    // Waits at most boundMs; true when all of it was done in time, or when
+    // there was no connection to say it on (the will has said it then).
     bool finish(int boundMs, const QString &topic = QString(), const QByteArray &lastWords = QByteArray());
 
     bool isConnected() const { return m_connected; }
