@@ -59,8 +59,10 @@ public:
         QString position;
         QString group;
         bool allowWhenBrokerLost = false;
-        // 1.5 times a keep-alive of 2 s: a claim outlives neither its
-        // position's connection nor the broker's notice of its death.
+        // 1.5 times a keep-alive of 2 s: a silent owner frees the group this
+        // long after its last renewal. The connection's own keep-alive is
+        // 5 s, the least libmosquitto accepts, so its will may come later;
+        // nothing waits for it.
         int ttlMs = 3000;
         int renewMs = 1000;
     };
