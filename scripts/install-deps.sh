@@ -7,11 +7,13 @@ build_packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-svg-dev
     qt6-qpa-plugins libqt6svg6 libxcb1-dev libhamlib-dev libcanberra-dev
+    libmosquitto-dev
 )
 test_packages=(
     xvfb openbox x11-utils xdotool
     python3 python3-serial ser2net openssl socat libhamlib-utils
     clang libclang-rt-dev
+    mosquitto mosquitto-clients
 )
 # The package test's tools: CPack's library dependencies, the AppStream
 # check. Without them that test is left out, so for "test" they are tried

@@ -31,7 +31,8 @@ SHIPPED = [PROGRAM, UNIT, "/usr/share/applications/zelvo-footswitch2.desktop",
            "/usr/share/zelvo-footswitch2/ser2net/zelvo-remote.yaml"]
 # What the program links, as the package must name it for apt to install it
 # where nothing else brought it (a "t64" suffix or a new soname aside).
-LINKED = ["libqt6core6", "libqt6gui6", "libqt6widgets6", "libqt6serialport6", "libqt6network6", "libhamlib"]
+LINKED = ["libqt6core6", "libqt6gui6", "libqt6widgets6", "libqt6serialport6", "libqt6network6", "libhamlib",
+          "libmosquitto1"]
 APT = ["apt-get", "-y", "-q", "-o", "DPkg::Lock::Timeout=120"]
 OPTIONS = None
 

@@ -1,6 +1,7 @@
 #include "ui/settings/settingswindow.h"
 
 #include "ui/settings/footswitchbox.h"
+#include "ui/settings/mqttpage.h"
 #include "ui/settings/portspage.h"
 #include "ui/settings/sequencepage.h"
 #include "ui/settings/stationpage.h"
@@ -38,6 +39,8 @@ SettingsWindow::SettingsWindow(SettingsStore &settings, SerialDeviceCatalog &dev
     m_sequence->setObjectName(QStringLiteral("sequencePage"));
     m_tls = new TlsPage;
     m_tls->setObjectName(QStringLiteral("tlsPage"));
+    m_mqtt = new MqttPage;
+    m_mqtt->setObjectName(QStringLiteral("mqttPage"));
 
     auto *keying = new QWidget;
     m_keyingLayout = new QVBoxLayout(keying);
@@ -53,6 +56,7 @@ SettingsWindow::SettingsWindow(SettingsStore &settings, SerialDeviceCatalog &dev
     m_tabs->addTab(keying, QStringLiteral("&Keying"));
     m_tabs->addTab(m_sequence, QStringLiteral("&Sequence"));
     m_tabs->addTab(m_tls, QStringLiteral("&TLS"));
+    m_tabs->addTab(m_mqtt, QStringLiteral("&MQTT"));
 
     m_buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     connect(m_buttons, &QDialogButtonBox::accepted, this, &SettingsWindow::accept);
@@ -68,6 +72,7 @@ SettingsWindow::SettingsWindow(SettingsStore &settings, SerialDeviceCatalog &dev
     m_footswitch->load(m_settings);
     m_sequence->load(m_settings);
     m_tls->load(m_settings);
+    m_mqtt->load(m_settings);
 
     connect(m_ports, &PortsPage::validityChanged, this, &SettingsWindow::updateOkButton);
     connect(m_station, &StationPage::validityChanged, this, &SettingsWindow::updateOkButton);
@@ -81,6 +86,7 @@ SettingsWindow::SettingsWindow(SettingsStore &settings, SerialDeviceCatalog &dev
     placeWiring();
     connect(m_sequence, &SequencePage::validityChanged, this, &SettingsWindow::updateOkButton);
     connect(m_tls, &TlsPage::validityChanged, this, &SettingsWindow::updateOkButton);
+    connect(m_mqtt, &MqttPage::validityChanged, this, &SettingsWindow::updateOkButton);
     updateOkButton();
 }
 
@@ -148,6 +154,7 @@ void SettingsWindow::accept()
     m_footswitch->save(m_settings);
     m_sequence->save(m_settings);
     m_tls->save(m_settings);
+    m_mqtt->save(m_settings);
     QDialog::accept();
 }
 
@@ -161,7 +168,8 @@ void SettingsWindow::done(int result)
 
 bool SettingsWindow::isValid() const
 {
-    return m_ports->isValid() && m_station->isValid() && m_sequence->isValid() && m_tls->isValid();
+    return m_ports->isValid() && m_station->isValid() && m_sequence->isValid() && m_tls->isValid()
+        && m_mqtt->isValid();
 }
 
 void SettingsWindow::updateOkButton()

@@ -5,6 +5,7 @@
 class FootswitchBox;
 class KeyingEngine;
 class Messages;
+class MqttPage;
 class PortsPage;
 class QDialogButtonBox;
 class QTabWidget;
@@ -21,7 +22,7 @@ class WiringBox;
 // The station's settings: the footswitch's and the relay's devices with the
 // wiring assistant (the first page), the ports, the transmit time-out, the footswitch
 // and relay wiring, the outputs keyed in sequence with the inhibit input,
-// and the files of encrypted network ports. OK saves them
+// the files of encrypted network ports, and the MQTT broker. OK saves them
 // all at once (the store makes each save durable) and is refused while an
 // entry is unusable; Cancel leaves the settings as they were.
 class SettingsWindow : public QDialog
@@ -68,6 +69,7 @@ private:
     QString m_outputPort;
     SequencePage *m_sequence = nullptr;
     TlsPage *m_tls = nullptr;
+    MqttPage *m_mqtt = nullptr;
     QTabWidget *m_tabs = nullptr;
     QDialogButtonBox *m_buttons = nullptr;
 };
