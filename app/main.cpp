@@ -1,6 +1,7 @@
 #include "core/appinfo.h"
 #include "core/headlessstation.h"
 #include "core/keyingengine.h"
+#include "core/mqttstation.h"
 #include "core/rigctlkeying.h"
 #include "core/timeoutwarning.h"
 #include "core/timeonairlog.h"
@@ -75,6 +76,9 @@ int runWithoutWindow(int argc, char *argv[])
     RigctlKeying rigctl(engine, settings);
     QObject::connect(&rigctl, &RigctlKeying::failed, &station,
                      [&station](const QString &message) { station.write(QStringLiteral("rigctl-failed ") + message); });
+    MqttStation mqtt(engine, settings, &airLog);
+    QObject::connect(&mqtt, &MqttStation::failed, &station,
+                     [&station](const QString &message) { station.write(QStringLiteral("mqtt-failed ") + message); });
     // An operating position without a screen may still have a speaker.
     CanberraSoundAlert sound(AppInfo::title());
     TimeoutWarning warning(sound);
@@ -90,6 +94,8 @@ int runWithoutWindow(int argc, char *argv[])
     const int status = app.exec();
     station.stop();
     engine.finishShutdown();
+    // Released first, then the claim withdrawn and "offline" said.
+    mqtt.finish(ClosingConnections::BoundMs);
     ports.finishClosing(ClosingConnections::BoundMs);
     return status;
 }
@@ -145,10 +151,11 @@ int main(int argc, char *argv[])
     services.mappings = &mappings;
     ZelvoFootswitch2 window(services, engine);
     RigctlKeying rigctl(engine, settings);
+    MqttStation mqtt(engine, settings, &airLog);
     // Queued: told from inside the engine's configure().
-    QObject::connect(
-        &rigctl, &RigctlKeying::failed, &window, [&services](const QString &message) { services.messages->show(message); },
-        Qt::QueuedConnection);
+    const auto showMessage = [&services](const QString &message) { services.messages->show(message); };
+    QObject::connect(&rigctl, &RigctlKeying::failed, &window, showMessage, Qt::QueuedConnection);
+    QObject::connect(&mqtt, &MqttStation::failed, &window, showMessage, Qt::QueuedConnection);
     window.setTimeOnAirLog(&airLog);
     CanberraSoundAlert sound(AppInfo::title());
     TimeoutWarning warning(sound);
@@ -171,6 +178,7 @@ int main(int argc, char *argv[])
     const int result = app.exec();
     // Outputs in sequence release in order, with their tails.
     engine.finishShutdown();
+    mqtt.finish(ClosingConnections::BoundMs);
     // A port closed as the window went has its release on the way; let it
     // reach a remote relay before the program ends.
     ports.finishClosing(ClosingConnections::BoundMs);

@@ -21,11 +21,6 @@ QString hyphenated(const char *key)
     return words;
 }
 
-QString portStateName(PortSupervisor::State state)
-{
-    return hyphenated(QMetaEnum::fromType<PortSupervisor::State>().valueToKey(int(state)));
-}
-
 } // namespace
 
 HeadlessStation::HeadlessStation(KeyingEngine &engine, const SettingsStore &settings, QTextStream &out,
@@ -98,6 +93,11 @@ void HeadlessStation::showTimeoutWarning(const TimeoutWarning &warning)
 QString HeadlessStation::stateName(KeyingEngine::State state)
 {
     return hyphenated(QMetaEnum::fromType<KeyingEngine::State>().valueToKey(int(state)));
+}
+
+QString HeadlessStation::portStateName(PortSupervisor::State state)
+{
+    return hyphenated(QMetaEnum::fromType<PortSupervisor::State>().valueToKey(int(state)));
 }
 
 QString HeadlessStation::causeName(KeyingEngine::Cause cause)

@@ -41,6 +41,8 @@ public:
 
     static QString stateName(KeyingEngine::State state);
     static QString causeName(KeyingEngine::Cause cause);
+    // "ready", "not-available", "lost": one word.
+    static QString portStateName(PortSupervisor::State state);
 
 private:
     void reportPorts();

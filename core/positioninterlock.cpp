@@ -11,8 +11,9 @@ constexpr int TickMs = 200;
 } // namespace
 
 PositionInterlock::PositionInterlock(MqttClient &client, const InterlockArbiter::Config &config, QObject *parent)
-    : QObject(parent)
+    : KeyingGate(parent)
     , m_client(client)
+    , m_required(!config.group.isEmpty())
     , m_arbiter(config)
 {
     m_clock.start();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/interlockarbiter.h"
+#include "core/keyinggate.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -19,15 +20,17 @@ class MqttClient;
 // go before the answer (an answer still on its way is then dropped). The
 // answer never comes from within request(): it is queued, even when it is
 // known at once (no group, a refusal, Allow).
-class PositionInterlock : public QObject
+class PositionInterlock : public KeyingGate
 {
     Q_OBJECT
 
 public:
     PositionInterlock(MqttClient &client, const InterlockArbiter::Config &config, QObject *parent = nullptr);
 
-    void request();
-    void chainReleased();
+    // Asked only in a group: a position alone keys as it always did.
+    bool isRequired() const override { return m_required; }
+    void request() override;
+    void chainReleased() override;
 
     // The position whose claim holds the group ("" when free).
     QString owner() const { return m_arbiter.owner(); }
@@ -35,11 +38,8 @@ public:
     bool isInhibited() const { return m_arbiter.isInhibited(); }
 
 signals:
-    void granted();
-    void refused(const QString &message);
-    // The group's remote inhibit (…/interlock/<group>/inhibit): the engine
-    // applies it as its inhibit line.
-    void inhibitChanged(bool inhibited);
+    // granted(), refused() and inhibitChanged() are the gate's; the group's
+    // remote inhibit (…/interlock/<group>/inhibit) is its inhibitChanged().
     void ownerChanged(const QString &owner);
     void brokerStateChanged(bool up, const QString &message);
 
@@ -47,6 +47,7 @@ private:
     qint64 now() const { return m_clock.elapsed(); }
 
     MqttClient &m_client;
+    const bool m_required;
     InterlockArbiter m_arbiter;
     QElapsedTimer m_clock;
     QTimer m_tick;
