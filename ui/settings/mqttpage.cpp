@@ -28,7 +28,7 @@ MqttPage::MqttPage(QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     auto *intro = new QLabel(QStringLiteral(
         "Publishes this position's state to an MQTT broker, and keeps positions of one interlock group from "
-        "keying their shared transmitter at the same time. The changes apply at the next start."));
+        "keying their shared transmitter at the same time. A change connects anew when you press OK."));
     intro->setWordWrap(true);
     layout->addWidget(intro);
 
