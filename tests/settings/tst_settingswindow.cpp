@@ -205,6 +205,8 @@ private slots:
     void shouldShowTheSequenceAndSaveItBack();
 
     // TLS
+    void shouldKeepTheRigctlServerOffUnlessAnAddressIsGiven_data();
+    void shouldKeepTheRigctlServerOffUnlessAnAddressIsGiven();
     void shouldCheckTlsFilesBeforeSaving();
     void shouldRefuseAKeyOthersCanRead();
     void shouldShowTheServerCertificate();
@@ -533,6 +535,41 @@ void tst_SettingsWindow::shouldTestTheRelayOnlyWhenTheUserSaysYes()
     QVERIFY(!ports.line(2)->rts);
     question->button(answer)->click();
     QCOMPARE(ports.line(2)->rts, keyed);
+}
+
+void tst_SettingsWindow::shouldKeepTheRigctlServerOffUnlessAnAddressIsGiven_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("saved"); // the file's line, "" for none, "refused" when OK is
+    QTest::addColumn<bool>("warned");
+    QTest::newRow("untouched stays out of the file") << "" << "Off" << "" << false;
+    QTest::newRow("a loopback address") << "" << "127.0.0.1:4534" << "Rigctl-Server=127.0.0.1:4534" << false;
+    QTest::newRow("others can reach it") << "" << "0.0.0.0:4534" << "Rigctl-Server=0.0.0.0:4534" << true;
+    QTest::newRow("switched off again") << "127.0.0.1:4534" << "off" << "Rigctl-Server=Off" << false;
+    QTest::newRow("a name would need a lookup") << "" << "shack:4534" << "refused" << false;
+}
+
+void tst_SettingsWindow::shouldKeepTheRigctlServerOffUnlessAnAddressIsGiven()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, typed);
+    QFETCH(QString, saved);
+    QFETCH(bool, warned);
+    if (!stored.isEmpty())
+        m_settings.values.insert(QStringLiteral("Rigctl-Server"), stored);
+    SettingsWindowRig rig(m_settings, m_devices);
+    rig.window.show();
+    rig.child<QLineEdit>("rigctlServer")->setText(typed);
+    const QLabel *message = rig.child<QLabel>("rigctlServerMessage");
+    QCOMPARE(!message->isHidden(), warned || saved == QLatin1String("refused"));
+    QCOMPARE(message->text().startsWith(QLatin1String("Anyone who can reach")), warned);
+    QCOMPARE(rig.okButton()->isEnabled(), saved != QLatin1String("refused"));
+    if (!rig.okButton()->isEnabled())
+        return;
+    rig.okButton()->click();
+    const QStringList lines = writes(m_settings).filter(QStringLiteral("Rigctl-Server"));
+    QCOMPARE(lines.join(QString()).section(QLatin1Char(' '), 1), saved);
 }
 
 void tst_SettingsWindow::shouldShowTheSequenceAndSaveItBack_data()
