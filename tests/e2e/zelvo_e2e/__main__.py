@@ -83,9 +83,9 @@ def catrelay(args):
 
 
 def rigctld_ptt(args):
-    from .rigctld import Rigctld
+    from .rigctld import ask
 
-    print(Rigctld.ptt(argparse.Namespace(port=args.port)))
+    print(int(ask(args.port, "t")))
 
 
 def main():

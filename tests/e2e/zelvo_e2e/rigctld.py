@@ -12,6 +12,13 @@ from .helperprocess import HelperProcess
 from .loopback import free_port
 
 
+def ask(port, command):
+    """The first line of the answer of rigctld on `port` to a new client."""
+    with socket.create_connection(("127.0.0.1", port), timeout=5.0) as client:
+        client.sendall(command.encode() + b"\n")
+        return client.makefile("r").readline().strip()
+
+
 class Rigctld(HelperProcess):
     """port, ptt(), kill(), start() again on the same port, close()."""
 
@@ -25,9 +32,7 @@ class Rigctld(HelperProcess):
 
     def ask(self, command):
         """The first line of rigctld's answer to a client of our own."""
-        with socket.create_connection(("127.0.0.1", self.port), timeout=5.0) as client:
-            client.sendall(command.encode() + b"\n")
-            return client.makefile("r").readline().strip()
+        return ask(self.port, command)
 
     def ptt(self):
         """PTT as the rig reports it to a client of our own (0 or 1)."""
