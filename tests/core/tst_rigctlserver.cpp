@@ -11,6 +11,7 @@
 
 #include <hamlib/rig.h>
 #include <atomic>
+#include <clocale>
 #include <thread>
 
 // The rigctld protocol on its own, then the server against Hamlib's own
@@ -278,6 +279,9 @@ void TestRigctlServer::hamlibLibrary()
     ptt_t ptt = RIG_PTT_OFF;
     freq_t frequency = 0;
     std::atomic<bool> done = false;
+    // Hamlib restores LC_NUMERIC from a name that its own setlocale() has
+    // freed, unless the name is "C": as the program does, set it first.
+    std::setlocale(LC_NUMERIC, "C");
     std::thread hamlib([&] {
         rig_set_debug(RIG_DEBUG_NONE);
         RIG *rig = rig_init(RIG_MODEL_NETRIGCTL);
