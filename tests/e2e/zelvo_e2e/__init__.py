@@ -35,12 +35,14 @@ ser2netpeer      Ser2net (ser2net in front of a pseudo-terminal, with the
 certificates     TestCertificates: a CA, another CA, server and client
                  certificates made with openssl for a run
 tlsterminator    TlsTerminator: socat accepting TLS in front of a plain peer
+mosquitto        Mosquitto: Debian's MQTT broker, plain or TLS only
 helperprocess    HelperProcess: the base of Ser2net and TlsTerminator, a
                  program listening on 127.0.0.1 with its output in a file
 loopback         free_port(), listening(port), client_ports(port) on 127.0.0.1
 mainwindowdriver MainWindowDriver (xdotool clicks and keys)
 __main__         the same parts as commands for the C++ tests (python3 -m
-                 zelvo_e2e certificates | ser2net | modemlines)
+                 zelvo_e2e certificates | ser2net | modemlines | rigctld |
+                 mosquitto ...)
 
 Command-line options shared by the e2e scripts: add_program_arguments(parser)
 adds --program and --modemlines; run_tests(module) runs a script's tests with them.

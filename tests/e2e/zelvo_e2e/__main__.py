@@ -21,6 +21,10 @@
     python3 -m zelvo_e2e catrelay UPSTREAM [--delay-ms MS] [--ptt-reads 0|1]
         relays to rigctld on UPSTREAM, each answer MS late (80), every read
         of PTT answered with the value given; prints "listening PORT"
+    python3 -m zelvo_e2e mosquitto [--port PORT] [--tls FOLDER]
+        runs Debian's MQTT broker on 127.0.0.1 (TLS only with the
+        certificates in FOLDER), prints "listening PORT" once it listens
+        and stops it at the end of its standard input
     python3 -m zelvo_e2e rigctld-ptt PORT
         prints the PTT that rigctld on PORT reports (0 or 1)
 
@@ -73,6 +77,15 @@ def rigctld(args):
         sys.stdin.read()
 
 
+def mosquitto(args):
+    from .mosquitto import Mosquitto
+
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
+    with Mosquitto(args.port, args.tls) as broker:
+        print(f"listening {broker.port}", flush=True)
+        sys.stdin.read()
+
+
 def catrelay(args):
     from .catrelay import CatRelay
 
@@ -115,6 +128,10 @@ def main():
     command = commands.add_parser("rigctld")
     command.add_argument("--port", type=int)
     command.set_defaults(run=rigctld)
+    command = commands.add_parser("mosquitto")
+    command.add_argument("--port", type=int)
+    command.add_argument("--tls")
+    command.set_defaults(run=mosquitto)
     command = commands.add_parser("catrelay")
     command.add_argument("upstream", type=int)
     command.add_argument("--delay-ms", type=int, default=80)
