@@ -48,11 +48,7 @@ int tst_CatRig::startRigctld(QProcess &process, int port)
 
 int tst_CatRig::startListening(QProcess &process, const QStringList &arguments)
 {
-    startRigTool(process, arguments);
-    if (!process.waitForReadyRead(20000))
-        return 0;
-    const QList<QByteArray> words = process.readLine().trimmed().split(' ');
-    return words.size() == 2 && words.first() == "listening" ? words.last().toInt() : 0;
+    return startListeningRigTool(process, arguments);
 }
 
 int tst_CatRig::pttOf(int port)

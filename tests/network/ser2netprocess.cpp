@@ -38,12 +38,5 @@ QString Ser2netProcess::output()
 
 void Ser2netProcess::kill()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    // The end of its input stops ser2net and the rig's process with it.
-    m_process.closeWriteChannel();
-    if (!m_process.waitForFinished(10000)) {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
+    stopRigTool(m_process);
 }

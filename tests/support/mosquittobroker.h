@@ -2,7 +2,6 @@
 
 #include "support/rigtool.h"
 
-#include <QDeadlineTimer>
 #include <QProcess>
 
 // Debian's broker (package mosquitto) on 127.0.0.1, run by the rig's
@@ -22,32 +21,11 @@ public:
             arguments << QStringLiteral("--port") << QString::number(m_port);
         if (!m_tlsFolder.isEmpty())
             arguments << QStringLiteral("--tls") << m_tlsFolder;
-        startRigTool(m_process, arguments);
-        // "listening PORT" once the broker listens.
-        const QDeadlineTimer deadline(20000);
-        while (m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())))) {
-            if (!m_process.canReadLine())
-                continue;
-            const QList<QByteArray> words = m_process.readLine().trimmed().split(' ');
-            if (words.size() != 2 || words.first() != "listening")
-                break;
-            m_port = quint16(words.last().toUInt());
-            return true;
-        }
-        return false;
+        m_port = startListeningRigTool(m_process, arguments);
+        return m_port != 0;
     }
 
-    void stop()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        // The end of its input stops the broker and the rig's process with it.
-        m_process.closeWriteChannel();
-        if (!m_process.waitForFinished(10000)) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-    }
+    void stop() { stopRigTool(m_process); }
 
     quint16 port() const { return m_port; }
     // Before start(): TLS only, with the rig's certificates in `folder`

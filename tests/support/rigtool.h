@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QStringList>
 
@@ -26,4 +27,31 @@ inline std::optional<QByteArray> runRigTool(const QStringList &arguments, QStrin
         *errors = arguments.join(QLatin1Char(' ')) + QLatin1String(": ") + process.errorString() + QLatin1Char('\n')
                   + QString::fromLocal8Bit(process.readAllStandardError());
     return std::nullopt;
+}
+
+// Starts a command that says "listening PORT" once it serves and runs until
+// its input ends: the port, or 0 when it did not say so within 20 s.
+inline quint16 startListeningRigTool(QProcess &process, const QStringList &arguments)
+{
+    startRigTool(process, arguments);
+    const QDeadlineTimer deadline(20000);
+    while (!process.canReadLine() && process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())))) {
+    }
+    if (!process.canReadLine())
+        return 0;
+    const QList<QByteArray> words = process.readLine().trimmed().split(' ');
+    return words.size() == 2 && words.first() == "listening" ? quint16(words.last().toUInt()) : 0;
+}
+
+// Ends such a command: the end of its input stops the program it runs, and
+// the rig's process with it.
+inline void stopRigTool(QProcess &process)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.closeWriteChannel();
+    if (!process.waitForFinished(10000)) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
 }
