@@ -65,6 +65,8 @@ public:
         // nothing waits for it.
         int ttlMs = 3000;
         int renewMs = 1000;
+
+        bool operator==(const Config &) const = default;
     };
 
     explicit InterlockArbiter(const Config &config);

@@ -387,10 +387,7 @@ void KeyingEngine::finishClosing()
         FatalSignalRelease::disarm(slot);
     for (KeyedOutput *output : m_chain)
         output->close();
-    if (m_gateHeld && m_gate) {
-        m_gateHeld = false;
-        m_gate->chainReleased();
-    }
+    returnGrant();
     if (closing == Closing::Shutdown)
         emit closed();
 }
@@ -490,10 +487,8 @@ void KeyingEngine::walk()
     if (!walkUnderWay())
         walkEnded();
     // The chain first, then the claim: a release never waits for the gate.
-    if (m_gateHeld && m_gate && !isKeyed() && !walkUnderWay()) {
-        m_gateHeld = false;
-        m_gate->chainReleased();
-    }
+    if (!isKeyed() && !walkUnderWay())
+        returnGrant();
 }
 
 void KeyingEngine::walkEnded()
@@ -728,7 +723,7 @@ void KeyingEngine::footswitchReleasedEdge()
         break;
     case State::Released:
         // The press is over: what the gate said of it is no longer news.
-        if (m_notice.startsWith(QLatin1String("Interlocked")))
+        if (!m_refusal.isEmpty() && m_notice == m_refusal)
             setNotice({});
         break;
     case State::KeyedByClient:
@@ -802,6 +797,14 @@ void KeyingEngine::gateGranted()
                                                    : Cause::Client);
 }
 
+void KeyingEngine::returnGrant()
+{
+    if (!m_gateHeld || !m_gate)
+        return;
+    m_gateHeld = false;
+    m_gate->chainReleased();
+}
+
 void KeyingEngine::gateRefused(const QString &reason)
 {
     if (!m_gateAsked)
@@ -809,6 +812,7 @@ void KeyingEngine::gateRefused(const QString &reason)
     m_gateAsked = false;
     m_wish.reset();
     m_clients.clear();
+    m_refusal = reason;
     setNotice(reason);
 }
 

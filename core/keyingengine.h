@@ -270,6 +270,8 @@ private:
     void keyBy(State keyed, Cause cause);
     void gateGranted();
     void gateRefused(const QString &reason);
+    // Once the chain has released every output after a grant.
+    void returnGrant();
     void inputReady();
     void openOutputs();
     void reportFailure();
@@ -317,6 +319,8 @@ private:
     std::optional<State> m_wish;
     bool m_gateAsked = false;
     bool m_gateHeld = false;
+    // What the gate said when it last refused, shown until the press ends.
+    QString m_refusal;
     bool m_lineInhibited = false;
     bool m_gateInhibited = false;
     QElapsedTimer m_monotonic;

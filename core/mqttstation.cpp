@@ -39,35 +39,31 @@ MqttStation::~MqttStation()
 void MqttStation::configure()
 {
     const MqttSettings::Settings wanted = MqttSettings::load(m_settings);
-    const MqttConfig config = wanted.broker ? MqttSettings::clientConfig(wanted, m_settings) : MqttConfig{};
-    const QString configured = QStringList{wanted.broker ? config.host + QLatin1Char(':') + QString::number(config.port)
-                                                             + (config.tls ? QStringLiteral(" tls ") : QString())
-                                                             + config.caFile + config.certFile + config.keyFile
-                                                         : QString(),
-                                           wanted.position, wanted.station, wanted.interlockGroup,
-                                           wanted.allowWhenBrokerLost ? QStringLiteral("allow") : QString()}
-                                   .join(QLatin1Char('\n'));
-    if (configured == m_configured)
+    InForce next{std::nullopt, MqttSettings::interlockConfig(wanted)};
+    if (wanted.broker)
+        next.client = MqttSettings::clientConfig(wanted, m_settings);
+    if (next == m_inForce)
         return;
-    m_configured = configured;
+    m_inForce = next;
     stop();
     if (!wanted.error.isEmpty())
         emit failed(wanted.error);
-    if (!wanted.broker)
+    if (!next.client)
         return;
 
-    m_brokerName = QStringLiteral("%1:%2").arg(config.host).arg(config.port);
+    const MqttConfig &config = *next.client;
     m_client = std::make_unique<MqttClient>();
-    m_interlock = std::make_unique<PositionInterlock>(*m_client, MqttSettings::interlockConfig(wanted));
+    m_interlock = std::make_unique<PositionInterlock>(*m_client, next.interlock);
     m_publisher = std::make_unique<StationStatePublisher>(
         wanted.station, wanted.position, [client = m_client.get()](const QString &topic, const QByteArray &payload, bool retained) {
             client->publish(topic, payload, retained);
         });
     connect(m_client.get(), &MqttClient::connected, m_publisher.get(), &StationStatePublisher::brokerConnected);
     connect(m_client.get(), &MqttClient::connectionLost, m_publisher.get(), &StationStatePublisher::brokerLost);
-    connect(m_client.get(), &MqttClient::connectionLost, this, [this](const QString &message) {
-        emit failed(QStringLiteral("The MQTT broker %1 cannot be reached: %2").arg(m_brokerName, message));
-    });
+    connect(m_client.get(), &MqttClient::connectionLost, this,
+            [this, broker = QStringLiteral("%1:%2").arg(config.host).arg(config.port)](const QString &message) {
+                emit failed(QStringLiteral("The MQTT broker %1 cannot be reached: %2").arg(broker, message));
+            });
     m_engine.setGate(m_interlock->isRequired() ? m_interlock.get() : nullptr);
     showState();
     showOutputs();

@@ -5,6 +5,7 @@
 #include <QObject>
 
 #include <memory>
+#include <optional>
 
 class KeyingEngine;
 class MqttClient;
@@ -47,9 +48,14 @@ private:
     KeyingEngine &m_engine;
     const SettingsStore &m_settings;
     TimeOnAirLog *m_log = nullptr;
-    // The settings in force, as compared text.
-    QString m_configured;
-    QString m_brokerName;
+    // The connection (none: off) and the interlock in force.
+    struct InForce
+    {
+        std::optional<MqttConfig> client;
+        InterlockArbiter::Config interlock;
+        bool operator==(const InForce &) const = default;
+    };
+    std::optional<InForce> m_inForce;
     std::unique_ptr<MqttClient> m_client;
     std::unique_ptr<PositionInterlock> m_interlock;
     std::unique_ptr<StationStatePublisher> m_publisher;

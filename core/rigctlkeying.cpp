@@ -64,11 +64,10 @@ RigctlKeying::~RigctlKeying()
 
 void RigctlKeying::configure()
 {
-    const SettingsStore &settings = m_settings;
     // The radio at the end of the chain, when rigctld reaches it, answers
     // what is not PTT; otherwise the server's own stored rig does.
     QString upstream;
-    const SequenceSettings::Sequence sequence = SequenceSettings::load(settings);
+    const SequenceSettings::Sequence sequence = SequenceSettings::load(m_settings);
     if (!sequence.more.isEmpty() && sequence.more.last().kind == SequenceSettings::Output::Kind::Cat
         && sequence.more.last().rig.model == RigAddress::rigctldModel) {
         upstream = sequence.more.last().rig.hamlibPathname();
@@ -82,7 +81,7 @@ void RigctlKeying::configure()
         m_server.setUpstream({});
     }
 
-    const Address wanted = address(settings.get(settingKey));
+    const Address wanted = address(m_settings.get(settingKey));
     const QString where = wanted.hostAndPort.value_or(QString());
     if (where == m_listeningOn && (where.isEmpty() || m_server.isListening()))
         return;

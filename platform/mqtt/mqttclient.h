@@ -29,6 +29,8 @@ struct MqttConfig
     // clean disconnect. An empty topic sets no will.
     QString willTopic;
     QByteArray willPayload;
+
+    bool operator==(const MqttConfig &) const = default;
 };
 
 // A connection to an MQTT broker through libmosquitto. Every libmosquitto
